@@ -1,0 +1,119 @@
+// The app record, the handler protocol and the main sequence.
+//
+// A piece hands `app_run` the outputs it wants (stream bits) and its message
+// handler; the runtime calls the handler from each output's own thread with
+// (stream bit, phase, app) and the handler answers whether that stream goes on.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "base/array.h"
+#include "base/thread.h"
+
+enum : uint32_t {
+  APP_STREAM_APP = 1,
+  APP_STREAM_CONTROL_IN = 2,
+  APP_STREAM_AUDIO = 4,
+  APP_STREAM_DISPLAY = 8,
+  APP_STREAM_MIDI_IN = 16,
+  APP_STREAM_MIDI_OUT = 32,
+};
+
+// Phases, and the handler's answers: the phase that should follow.
+enum : uint32_t { APP_BEGIN = 0, APP_END = 1, APP_STEP = 2 };
+
+struct App;
+using AppHandler = int32_t (*)(uint32_t stream, uint32_t phase, App* app);
+
+// The part of the record the handler and the configurator may edit.
+struct AppConfig {
+  const char* name;
+  int32_t streams;
+  int32_t fullscreen;
+  int32_t diskwriter;
+  char* diskwriter_path;  // into argv, or a heap copy (diskwriter_path_owned)
+  int32_t aspect_ratio[2];
+};
+
+struct audio_device;
+struct audio_frame;
+struct display_device;
+struct display_context;
+struct display_frame;
+struct midi_device;
+struct avstream_channel;
+
+struct AppScheduler {
+  array tasks;
+  array queues;
+};
+
+struct AppBus {
+  array producers;
+  array consumers;
+  int32_t event_size;
+};
+
+struct App {
+  AppConfig config;
+  AppHandler handler;
+  int32_t started[6];
+  void* state[6];
+  int32_t midi_in_ring;
+  int32_t display_events_ring;
+  int32_t control_ring;
+  midi_device* midi_in;
+  midi_device* midi_out;
+  avstream_channel* midi_out_channel;
+  double midi_out_ms;
+  uint64_t midi_out_ticks;
+  thread_handle midi_out_thread;
+  display_device* display;
+  audio_device* audio;
+  int32_t control_thread_running;
+  double control_ms;
+  avstream_channel* control_channel;
+  thread_handle control_thread;
+  AppScheduler scheduler;
+  thread_handle background_thread;
+  AppBus bus;
+  std::atomic<int32_t> bus_lock;
+  struct audio_frame* audio_frame;
+  struct display_context* display_context;
+  struct display_frame* display_frame;
+  const uint8_t* midi_packet;
+  // Set when diskwriter_path is a heap copy that the runtime must free.
+  int32_t diskwriter_path_owned;
+};
+
+// The main sequence; never returns (the process exits with status 0).
+[[noreturn]] void app_run(int argc, char** argv, uint32_t flags, AppHandler handler);
+
+// Stops stream `bit`; exits the process when no stream is left, otherwise
+// returns the streams still running.
+int32_t app_quit(App* app, uint32_t bit);
+int32_t app_has_stream(const App* app, uint32_t bit);
+double control_in_ms(const App* app);
+double midi_out_ticks_per_s();
+double midi_out_latency_ms();
+
+// Base-2 logarithm of a single stream bit: the index of its started/state slot.
+int app_stream_index(uint32_t bit);
+// The two-call step for stream `bit` (control-in, audio and MIDI-in streams).
+void app_two_call_step(App* app, uint32_t bit);
+
+// Command line rules: "--diskwriter" turns rendering on, the first other
+// argument is the rendering directory; "--help" and "--no-configurator" are
+// recognised anywhere and never taken as the path.
+struct AppCommandLine {
+  int32_t diskwriter;
+  char* diskwriter_path;
+  int32_t help;
+  int32_t no_configurator;
+};
+AppCommandLine app_parse_command_line(int argc, char** argv);
+void app_print_usage(const char* program);
+
+// Whether the configuration window should be shown (false after
+// "--no-configurator").
+int app_wants_configurator();

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Set-up and the whole test suite: installs what is missing, builds normally and
+# with AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/deps.sh
+jobs=$(nproc)
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+for variant in build build-sanitize; do
+  flags=()
+  [ "$variant" = build-sanitize ] && flags=(-DZEAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  echo "== $variant"
+  cmake -S . -B "$variant" "${flags[@]}" >/dev/null
+  cmake --build "$variant" -j "$jobs"
+  tools/with-services.sh ctest --test-dir "$variant" --output-on-failure -j "$jobs" --timeout 600
+done

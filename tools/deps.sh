@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, when any is missing.
+# Idempotent: with everything present it only asks dpkg and returns.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config   # compiler and build
+  libgtest-dev libbenchmark-dev      # tests and benchmarks
+  portaudio19-dev                    # live audio output
+  libsndfile1-dev                    # WAV writing and sound-file reading
+  freeglut3-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri  # window, OpenGL
+  libstb-dev                         # PNG loading, TGA writing
+  librtmidi-dev                      # MIDI ports
+  xvfb xauth xdotool                 # virtual X server and synthetic input for tests
+  jackd2                             # JACK server (dummy driver) for audio and MIDI tests
+  ffmpeg sox                         # the rendered film; sound checks
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
