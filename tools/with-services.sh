@@ -11,7 +11,10 @@ fi
 
 jack_pid=""
 if command -v jackd >/dev/null && [ -z "${ZEAL_NO_JACK:-}" ]; then
-  jackd --no-realtime -d dummy -r 44100 -p 256 >/tmp/zeal-jackd.log 2>&1 &
+  # A server of our own name, so that runs side by side do not share one.
+  export JACK_DEFAULT_SERVER="zeal-$$"
+  jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 \
+    >"${TMPDIR:-/tmp}/zeal-jackd-$$.log" 2>&1 &
   jack_pid=$!
   for _ in $(seq 1 50); do
     jack_lsp >/dev/null 2>&1 && break
