@@ -21,8 +21,18 @@ sf_count_t stream_vio_seek(sf_count_t offset, int whence, void* user) {
     case SEEK_END: target = stream_endposition(s) + offset; break;
     default: return -1;
   }
-  stream_position(s, target);
-  return 0;
+  // libsndfile skips over the last chunk of a file to its very end. A plain
+  // stream_position there would fail an array stream and with it the whole
+  // decode, so the end of an array is accepted here as a place to stand.
+  stream* r = *s;
+  if (r != nullptr && r->ok && r->kind == STREAM_ARRAY && target == stream_endposition(s) &&
+      target >= 0) {
+    r->position = target;
+  } else {
+    stream_position(s, target);
+  }
+  // libsndfile expects the new offset back, and a negative value on failure.
+  return stream_hasfailed(s) ? -1 : stream_getposition(s);
 }
 
 sf_count_t stream_vio_read(void* buffer, sf_count_t count, void* user) {

@@ -1,6 +1,8 @@
 // libsndfile's virtual I/O over a byte stream, so that a sound file can be
 // decoded from a file or from bytes in memory. The user data handed to
-// sf_open_virtual is the address of the stream slot (stream**).
+// sf_open_virtual is the address of the stream slot (stream**). A seek
+// returns the new offset (-1 when it failed the stream), and may stand on the
+// end of an array stream.
 #pragma once
 #include <sndfile.h>
 
