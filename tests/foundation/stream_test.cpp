@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/stream.h"
+#include "base/stream_sndfile.h"
+#include "foundation/temp_dir.h"
+
+namespace {
+
+std::string Bytes(const array& a) {
+  return std::string(static_cast<const char*>(a.data), a.size);
+}
+
+}  // namespace
+
+TEST(Stream, NullAndFailedStreamsTransferNothing) {
+  stream* s = nullptr;
+  char buffer[4] = {};
+  stream_make_null(&s);
+  EXPECT_EQ(s->kind, STREAM_NULL);
+  EXPECT_FALSE(stream_blockread(&s, buffer, 4));
+  EXPECT_FALSE(stream_blockwrite(&s, "abcd", 4));
+  stream_position(&s, 10);
+  EXPECT_FALSE(stream_hasfailed(&s));  // a null stream stays usable
+  EXPECT_EQ(stream_endposition(&s), 0);
+  stream_destroy(&s);
+  EXPECT_EQ(s, nullptr);
+  // An empty slot behaves as a failed stream.
+  EXPECT_TRUE(stream_hasfailed(&s));
+  EXPECT_FALSE(stream_blockread(&s, buffer, 4));
+
+  stream_make_on_array(&s, STREAM_READ, nullptr);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  stream_destroy(&s);
+  for (const char* path : {static_cast<const char*>(nullptr), "/nonexistent-dir/x"}) {
+    stream_make_on_file(&s, STREAM_READ | STREAM_WRITE, path);
+    EXPECT_TRUE(stream_hasfailed(&s));
+    EXPECT_EQ(s->mode, STREAM_READ | STREAM_WRITE);
+    stream_destroy(&s);
+  }
+}
+
+TEST(Stream, ArrayStreamsGrowAndReadWholeBlocks) {
+  array a{};
+  stream* s = nullptr;
+  char buffer[16] = {};
+  stream_make_on_array(&s, STREAM_READ | STREAM_WRITE, &a);
+  EXPECT_FALSE(stream_blockwrite(&s, "", 0));  // zero bytes at position 0
+  EXPECT_TRUE(stream_blockwrite(&s, "abcd", 4));
+  EXPECT_EQ(a.size, 4);
+  EXPECT_EQ(a.capacity, 8);
+  EXPECT_TRUE(stream_blockwrite(&s, "efgh", 4));
+  EXPECT_EQ(stream_getposition(&s), 8);
+  EXPECT_EQ(stream_endposition(&s), 8);
+
+  stream_position(&s, 2);
+  EXPECT_FALSE(stream_blockread(&s, buffer, 10));  // 6 left: nothing, position kept
+  EXPECT_EQ(stream_getposition(&s), 2);
+  EXPECT_TRUE(stream_blockread(&s, buffer, 6));
+  EXPECT_EQ(std::string(buffer, 6), "cdefgh");
+  stream_position(&s, 6);
+  // A negative size must not copy from beyond the buffer.
+  EXPECT_FALSE(stream_blockwrite(&s, "XYZ", -4));
+  EXPECT_TRUE(stream_blockwrite(&s, "XYZ", 3));  // overwrites and extends
+  EXPECT_EQ(Bytes(a), "abcdefXYZ");
+  stream_destroy(&s);
+  EXPECT_EQ(a.size, 9);  // the stream never owns its array
+
+  // Modes: no reading from a write-only stream, no writing to a read-only one.
+  stream_make_on_array(&s, STREAM_WRITE, &a);
+  EXPECT_FALSE(stream_blockread(&s, buffer, 2));
+  stream_destroy(&s);
+  stream_make_on_array(&s, STREAM_READ, &a);
+  EXPECT_FALSE(stream_blockwrite(&s, "xy", 2));
+  EXPECT_EQ(Bytes(a), "abcdefXYZ");
+
+  // Seeking to the array's size fails the stream, for good.
+  stream_position(&s, 8);
+  EXPECT_FALSE(stream_hasfailed(&s));
+  stream_position(&s, 9);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  EXPECT_FALSE(stream_blockread(&s, buffer, 1));
+  EXPECT_EQ(stream_getposition(&s), 0);
+  EXPECT_EQ(stream_endposition(&s), 0);
+  stream_position(&s, 0);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  stream_destroy(&s);
+  // So does a negative position, which would read before the array.
+  stream_make_on_array(&s, STREAM_READ, &a);
+  stream_position(&s, -2);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  stream_destroy(&s);
+  array_reset(&a);
+
+  array failed{};
+  array_fail(&failed);
+  stream_make_on_array(&s, STREAM_READ | STREAM_WRITE, &failed);
+  EXPECT_EQ(stream_endposition(&s), -1);
+  EXPECT_FALSE(stream_blockwrite(&s, "xy", 2));
+  stream_destroy(&s);
+}
+
+TEST(Stream, FileStreamsKeepContentsCreateFilesAndSeek) {
+  TempDir dir;
+  std::string path = dir.Write("f", "hello world");
+  stream* s = nullptr;
+  char buffer[16] = {};
+  stream_make_on_file(&s, STREAM_WRITE, path.c_str());
+  EXPECT_EQ(s->kind, STREAM_FILE);
+  EXPECT_EQ(stream_endposition(&s), 11);
+  EXPECT_EQ(stream_getposition(&s), 0);
+  EXPECT_FALSE(stream_blockread(&s, buffer, 1));  // write only
+  stream_position(&s, 6);
+  EXPECT_TRUE(stream_blockwrite(&s, "W", 1));
+  EXPECT_FALSE(stream_blockwrite(&s, "W", -1));
+  stream_destroy(&s);
+  EXPECT_EQ(dir.Read("f"), "hello World");
+
+  stream_make_on_file(&s, STREAM_WRITE, dir.File("new").c_str());
+  EXPECT_TRUE(stream_blockwrite(&s, "new", 3));
+  EXPECT_EQ(stream_endposition(&s), 3);
+  stream_destroy(&s);
+  EXPECT_EQ(dir.Read("new"), "new");
+
+  dir.Write("g", "abcdef");
+  stream_make_on_file(&s, STREAM_READ | STREAM_WRITE, dir.File("g").c_str());
+  EXPECT_TRUE(stream_blockread(&s, buffer, 2));
+  // A write straight after a read, and a read straight after a write.
+  EXPECT_TRUE(stream_blockwrite(&s, "XY", 2));
+  EXPECT_TRUE(stream_blockread(&s, buffer, 1));
+  EXPECT_EQ(buffer[0], 'e');
+  // A read beyond the end gives nothing and keeps the position.
+  EXPECT_FALSE(stream_blockread(&s, buffer, 5));
+  EXPECT_EQ(stream_getposition(&s), 5);
+  EXPECT_TRUE(stream_blockread(&s, buffer, 1));
+  EXPECT_EQ(buffer[0], 'f');
+  stream_position(&s, 100);  // past the end of a file is a place
+  EXPECT_FALSE(stream_hasfailed(&s));
+  stream_position(&s, -1);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  EXPECT_EQ(s->handle, nullptr);  // closed
+  EXPECT_FALSE(stream_blockwrite(&s, "x", 1));
+  stream_destroy(&s);
+  EXPECT_EQ(dir.Read("g"), "abXYef");
+}
+
+TEST(StreamVirtualIo, SeeksReportTheNewOffsetAndMayStandOnTheEnd) {
+  array a{};
+  array_cats(&a, "0123456789");
+  stream* s = nullptr;
+  stream_make_on_array(&s, STREAM_READ | STREAM_WRITE, &a);
+  void* user = &s;
+  char buffer[8] = {};
+  EXPECT_EQ(stream_virtualio.get_filelen(user), 10);
+  EXPECT_EQ(stream_virtualio.seek(3, SEEK_SET, user), 3);
+  EXPECT_EQ(stream_virtualio.seek(2, SEEK_CUR, user), 5);
+  EXPECT_EQ(stream_virtualio.seek(-4, SEEK_END, user), 6);
+  EXPECT_EQ(stream_virtualio.seek(0, 7, user), -1);
+  EXPECT_EQ(stream_virtualio.tell(user), 6);
+  EXPECT_EQ(stream_virtualio.read(buffer, 3, user), 3);
+  EXPECT_EQ(std::string(buffer, 3), "678");
+  EXPECT_EQ(stream_virtualio.read(buffer, 3, user), 0);
+  EXPECT_EQ(stream_virtualio.tell(user), 9);
+  EXPECT_EQ(stream_virtualio.write("ab", 2, user), 2);
+  // A decoder skips to the very end of the last chunk: the stream stays
+  // usable there, reads nothing and writes append.
+  EXPECT_EQ(stream_virtualio.seek(0, SEEK_END, user), 11);
+  EXPECT_FALSE(stream_hasfailed(&s));
+  EXPECT_EQ(stream_virtualio.read(buffer, 1, user), 0);
+  EXPECT_EQ(stream_virtualio.write("c", 1, user), 1);
+  EXPECT_EQ(Bytes(a), "012345678abc");
+  EXPECT_EQ(stream_virtualio.seek(5, SEEK_END, user), -1);
+  EXPECT_TRUE(stream_hasfailed(&s));
+  stream_destroy(&s);
+  array_reset(&a);
+
+  TempDir dir;
+  stream_make_on_file(&s, STREAM_READ, dir.Write("f", "abcdef").c_str());
+  EXPECT_EQ(stream_virtualio.seek(0, SEEK_END, user), 6);
+  EXPECT_EQ(stream_virtualio.seek(-2, SEEK_CUR, user), 4);
+  EXPECT_EQ(stream_virtualio.read(buffer, 2, user), 2);
+  EXPECT_EQ(std::string(buffer, 2), "ef");
+  EXPECT_EQ(stream_virtualio.write("x", 1, user), 0);  // read only
+  EXPECT_EQ(stream_virtualio.seek(-10, SEEK_SET, user), -1);
+  stream_destroy(&s);
+}

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/parser.h"
+#include "base/vpath.h"
+#include "foundation/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Split(const array& list) {
+  std::vector<std::string> out;
+  const char* data = static_cast<const char*>(list.data);
+  for (int32_t at = 0; data != nullptr && at < list.size;) {
+    out.emplace_back(data + at);
+    at += static_cast<int32_t>(out.back().size()) + 1;
+  }
+  return out;
+}
+
+std::vector<std::string> Rpath(const char* value) {
+  if (value) setenv("ZEAL_RPATH", value, 1);
+  else unsetenv("ZEAL_RPATH");
+  array list{};
+  push_back_rpath(&list);
+  std::vector<std::string> out;
+  for (int32_t i = 0; i < array_count(&list, sizeof(array)); ++i) {
+    auto* item = static_cast<array*>(array_element(&list, sizeof(array), i));
+    out.emplace_back(static_cast<char*>(item->data), item->size - 1);
+    array_reset(item);
+  }
+  array_reset(&list);
+  return out;
+}
+
+std::vector<std::string> Candidates(const char* path) {
+  array list = vpath(path);
+  std::vector<std::string> out = Split(list);
+  array_reset(&list);
+  return out;
+}
+
+std::string Resources() {
+  const char* r = get_resource_path();
+  return r != nullptr ? r : "";
+}
+
+std::string Fresh(const char* path, int64_t* stamp) {
+  array found = vfreshfile(path, stamp);
+  std::string out;
+  if (found.size > 0) {
+    EXPECT_EQ(static_cast<char*>(found.data)[found.size - 1], '\0');
+    EXPECT_EQ(found.capacity, 2 * found.size);
+    out = static_cast<char*>(found.data);
+  }
+  array_reset(&found);
+  return out;
+}
+
+using V = std::vector<std::string>;
+
+}  // namespace
+
+TEST(Rpath, SplitsOnColonsAndDropsEmptyEntries) {
+  EXPECT_EQ(Rpath(nullptr), V{});
+  EXPECT_EQ(Rpath(""), V{});
+  EXPECT_EQ(Rpath(":::"), V{});
+  EXPECT_EQ(Rpath("a:b"), (V{"a", "b"}));
+  EXPECT_EQ(Rpath("a::b:"), (V{"a", "b"}));
+  EXPECT_EQ(Rpath("/x y/z"), (V{"/x y/z"}));
+}
+
+TEST(Rpath, QuotedEntriesKeepColonsAndTakeEscapes) {
+  EXPECT_EQ(Rpath("\"x:y\":z"), (V{"x:y", "z"}));
+  EXPECT_EQ(Rpath("\"a\\\"b\\\\c\""), (V{"a\"b\\c"}));
+  EXPECT_EQ(Rpath("\"\\:x\""), (V{":x"}));
+  // One character between quotes is taken plainly, quotes included.
+  EXPECT_EQ(Rpath("\"a\":b"), (V{"\"a\"", "b"}));
+  EXPECT_EQ(Rpath("\"\":b"), (V{"\"\"", "b"}));
+  // Unclosed: a plain entry up to the ':'; a trailing backslash stays.
+  EXPECT_EQ(Rpath("\"x:y"), (V{"\"x", "y"}));
+  EXPECT_EQ(Rpath("\"ab\\"), (V{"\"ab\\"}));
+  // After a quoted entry only ':' goes on; the rest is ignored.
+  EXPECT_EQ(Rpath("\"ab\"c:d"), (V{"ab"}));
+  // A zero byte ends a quoted entry too; the plain form stops before it.
+  const char text[] = "\"a\0b\":c";
+  parser p;
+  parser_make(&p, text, sizeof text);
+  array item{};
+  EXPECT_TRUE(parse_a_rpath(&p, &item));
+  EXPECT_EQ(std::string(static_cast<char*>(item.data), item.size), "\"a");
+  EXPECT_EQ(parser_position(&p), 2);
+  array_reset(&item);
+  parser_free(&p);
+  EXPECT_EQ(Rpath("a\"b\":c"), (V{"a\"b\"", "c"}));
+}
+
+TEST(Rpath, AnyBytesParseWithoutHarm) {
+  std::mt19937 random(7);
+  std::string alphabet = "\"\\:/a";
+  for (int round = 0; round < 3000; ++round) {
+    std::string value;
+    size_t length = random() % 40;
+    for (size_t i = 0; i < length; ++i) {
+      value += round % 2 ? alphabet[random() % alphabet.size()]
+                         : static_cast<char>(1 + random() % 255);
+    }
+    size_t colons = std::count(value.begin(), value.end(), ':');
+    V entries = Rpath(value.c_str());
+    EXPECT_LE(entries.size(), colons + 1) << value;
+    for (const auto& e : entries) EXPECT_FALSE(e.empty());
+  }
+  std::string huge(1 << 20, 'd');
+  huge[1000] = ':';
+  EXPECT_EQ(Rpath(huge.c_str()).size(), 2u);
+}
+
+TEST(Vpath, VirtualFormsGiveOneCandidatePerDirectory) {
+  setenv("ZEAL_RPATH", "X:Y", 1);
+  std::string b = Resources();
+  EXPECT_EQ(Candidates("virtual://root/perf.log"), (V{b + "/perf.log", "X/perf.log", "Y/perf.log"}));
+  EXPECT_EQ(Candidates("virtual://data/a.png"),
+            (V{b + "/data/a.png", "X/data/a.png", "Y/data/a.png"}));
+  EXPECT_EQ(Candidates("virtual://shaders/s.glsl"),
+            (V{b + "/shaders/s.glsl", "X/shaders/s.glsl", "Y/shaders/s.glsl"}));
+  EXPECT_EQ(Candidates("virtual://root/"), (V{b + "/", "X/", "Y/"}));
+  EXPECT_EQ(Candidates("virtual://material/m/x"), (V{"/mnt/storage/private-media/material/m/x"}));
+  EXPECT_EQ(Candidates("virtual://os///tmp/x"), (V{"/tmp/x"}));
+  EXPECT_EQ(Candidates("virtual://os/tmp"), (V{"/tmp"}));
+  unsetenv("ZEAL_RPATH");
+  EXPECT_EQ(Candidates("virtual://root/dat/pal1.png"), (V{b + "/dat/pal1.png"}));
+}
+
+TEST(Vpath, OtherPathsPassThrough) {
+  setenv("ZEAL_RPATH", "X", 1);
+  for (const char* path : {"virtual://rootx/a", "/usr/share/a", "virtual://root", "virtual:/root/a",
+                           "VIRTUAL://root/a", "relative/file", "virtual://"}) {
+    EXPECT_EQ(Candidates(path), (V{path}));
+  }
+  array none = vpath(nullptr);
+  EXPECT_EQ(none.size, 1);
+  EXPECT_EQ(static_cast<char*>(none.data)[0], '\0');
+  array_reset(&none);
+  std::string longpath = "virtual://root/" + std::string(200000, 'q');
+  V list = Candidates(longpath.c_str());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[1], "X/" + std::string(200000, 'q'));
+  unsetenv("ZEAL_RPATH");
+}
+
+TEST(Vpath, GenericFormRestoresThePositionWhenItDoesNotMatch) {
+  const char text[] = "virtual://rootx/a";
+  parser p;
+  parser_make(&p, text, sizeof text);
+  array list{};
+  array out{};
+  array_cats(&out, "stale");
+  EXPECT_FALSE(parse_generic_vpath(&p, &list, "root", &out));
+  EXPECT_EQ(parser_position(&p), 0);
+  EXPECT_EQ(p.top, 0);
+  EXPECT_EQ(out.size, 0);
+  EXPECT_EQ(out.data, nullptr);
+  EXPECT_TRUE(parse_generic_vpath(&p, &list, "rootx", &out));
+  EXPECT_EQ(out.size, 0);  // no directories, no candidates
+  EXPECT_EQ(parser_position(&p), static_cast<int32_t>(sizeof text));
+  parser_free(&p);
+}
+
+TEST(Vpath, ResourceDirectorySitsBesideOrUnderShare) {
+  TempDir t;
+  fs::create_directories(t.path / "bin");
+  std::string exe = (t.path / "bin/prog").string();
+  array found{};
+  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
+  EXPECT_EQ(found.size, 0);
+  EXPECT_FALSE(find_resource_dir("prog", &found));
+  EXPECT_FALSE(find_resource_dir(nullptr, &found));
+
+  fs::create_directories(t.path / "share/prog/resources");
+  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
+  EXPECT_EQ(std::string(static_cast<char*>(found.data)),
+            fs::canonical(t.path / "share/prog/resources").string());
+  EXPECT_EQ(found.size, static_cast<int32_t>(strlen(static_cast<char*>(found.data))) + 1);
+  array_reset(&found);
+
+  fs::create_directories(t.path / "bin/resources");
+  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
+  EXPECT_EQ(std::string(static_cast<char*>(found.data)),
+            fs::canonical(t.path / "bin/resources").string());
+  array_reset(&found);
+
+  // A plain file named "resources" is not a directory.
+  fs::remove_all(t.path / "bin/resources");
+  fs::remove_all(t.path / "share");
+  std::ofstream(t.path / "bin/resources") << "x";
+  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
+}
+
+TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
+  TempDir a, b;
+  std::string rpath = a.path.string() + ":" + b.path.string();
+  setenv("ZEAL_RPATH", rpath.c_str(), 1);
+  std::string fa = a.Write("dat/f.txt", "x", 1000000);
+  std::string fb = b.Write("dat/f.txt", "x", 2000000);
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", nullptr), fb);
+  int64_t stamp = 0;
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fb);
+  EXPECT_EQ(stamp, 2000000);
+  // Nothing newer than the stamp: empty, stamp unchanged.
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), "");
+  EXPECT_EQ(stamp, 2000000);
+  stamp = 1500000;
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fb);
+
+  a.Write("dat/f.txt", "x", 3000000);
+  b.Write("dat/f.txt", "x", 3000000);
+  stamp = 0;
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fa);
+  EXPECT_EQ(stamp, 3000000);
+
+  fs::remove(fa);
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", nullptr), fb);
+  fs::remove(fb);
+  stamp = 5;
+  EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), "");
+  EXPECT_EQ(stamp, 5);
+  // A plain path passes through.
+  std::string plain = a.Write("plain", "x", 4000000);
+  EXPECT_EQ(Fresh(plain.c_str(), nullptr), plain);
+  EXPECT_EQ(Fresh(nullptr, nullptr), "");
+  std::string longpath = "virtual://root/" + std::string(100000, 'z');
+  EXPECT_EQ(Fresh(longpath.c_str(), nullptr), "");
+  unsetenv("ZEAL_RPATH");
+}
+
+TEST(Vfreshfile, FindsADirectoryWhoseNameHoldsAColon) {
+  TempDir t;
+  std::string file = t.Write("a:b/f", "x", 1000000);
+  std::string rpath = "\"" + (t.path / "a:b").string() + "\"";
+  setenv("ZEAL_RPATH", rpath.c_str(), 1);
+  EXPECT_EQ(Fresh("virtual://root/f", nullptr), file);
+  unsetenv("ZEAL_RPATH");
+}
