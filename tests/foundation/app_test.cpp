@@ -12,9 +12,11 @@ namespace {
 
 // Handler whose answers come from a script; it records every call.
 struct Script {
+  explicit Script(std::vector<int32_t> begin, int32_t step = APP_STEP, int32_t end = APP_STEP)
+      : begin_answers(std::move(begin)), step_answer(step), end_answer(end) {}
   std::vector<int32_t> begin_answers;  // consumed in order, last one repeats
-  int32_t step_answer = APP_STEP;
-  int32_t end_answer = APP_STEP;
+  int32_t step_answer;
+  int32_t end_answer;
   std::string calls;
   size_t next = 0;
 };
@@ -39,7 +41,7 @@ void make_app(App* app) {
 }  // namespace
 
 TEST(TwoCallStep, BeginAnsweringTwoIsCalledOnEveryTick) {
-  Script s{{APP_STEP}};
+  Script s({APP_STEP});
   script = &s;
   App app{};
   make_app(&app);
@@ -50,7 +52,7 @@ TEST(TwoCallStep, BeginAnsweringTwoIsCalledOnEveryTick) {
 }
 
 TEST(TwoCallStep, BeginAnsweringZeroIsCalledTwiceThenOnlyStep) {
-  Script s{{APP_BEGIN, APP_STEP}};
+  Script s({APP_BEGIN, APP_STEP});
   script = &s;
   App app{};
   make_app(&app);
@@ -64,7 +66,7 @@ TEST(TwoCallStep, BeginAnsweringZeroIsCalledTwiceThenOnlyStep) {
 TEST(TwoCallStep, BeginAnsweringOneEndsTheStreamInTheSameTick) {
   // The first answer becomes the phase of the second call: end, which the
   // handler confirms with 1.
-  Script s{{APP_END}, APP_STEP, APP_END};
+  Script s({APP_END}, APP_STEP, APP_END);
   script = &s;
   App app{};
   make_app(&app);
@@ -76,7 +78,7 @@ TEST(TwoCallStep, BeginAnsweringOneEndsTheStreamInTheSameTick) {
 }
 
 TEST(TwoCallStep, StepAnsweringOneGetsOneMoreEnd) {
-  Script s{{APP_STEP}, APP_END};
+  Script s({APP_STEP}, APP_END);
   script = &s;
   App app{};
   make_app(&app);
