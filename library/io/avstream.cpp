@@ -134,7 +134,7 @@ int all_advanced(avstream_channel** list, int n) {
   return 1;
 }
 
-avstream_channel* measure_and_choose(avstream_clock* clock, avstream_channel** list, int n) {
+avstream_channel* measure_and_choose(avstream_channel** list, int n) {
   auto* s = static_cast<float*>(calloc(kSamplings, sizeof(float)));
   auto* v = static_cast<float*>(calloc(static_cast<size_t>(n) * kSamplings, sizeof(float)));
   auto* errors = static_cast<double*>(calloc(n, sizeof(double)));
@@ -154,42 +154,48 @@ avstream_channel* measure_and_choose(avstream_clock* clock, avstream_channel** l
   free(s);
   free(v);
   free(errors);
-  (void)clock;
   return master;
+}
+
+// Waits until every output has advanced once, at most 3 s; 0 when the clock
+// is asked to end meanwhile.
+int wait_for_outputs(avstream_clock* clock, array* copy) {
+  int n = copy_channels(clock, copy);
+  double t0 = get_milliseconds();
+  for (;;) {
+    double t = get_milliseconds();
+    if (!clock_sleep(clock, 200.0)) return 0;
+    if (all_advanced(static_cast<avstream_channel**>(copy->data), n)) return 1;
+    if (t - t0 >= kOutputWaitMs) return 1;
+  }
+}
+
+void run_clock(avstream_clock* clock, array* copy) {
+  int n = copy_channels(clock, copy);
+  if (n < 1) return;
+  auto** list = static_cast<avstream_channel**>(copy->data);
+  if (clock->lockstep.load()) {
+    // Rendering: the first output is the master and nothing needs refreshing.
+    clock->zero.store(channel_time(list[0]));
+    clock->master.store(list[0]);
+    snapshot_pass(clock, list, n);
+    clock->rolling.store(1);
+    return;
+  }
+  avstream_channel* master = measure_and_choose(list, n);
+  clock->zero.store(channel_time(master) + kStartDelayMs);
+  clock->master.store(master);
+  do {
+    n = copy_channels(clock, copy);
+    snapshot_pass(clock, static_cast<avstream_channel**>(copy->data), n);
+    clock->rolling.store(1);
+  } while (clock_sleep(clock, kRefreshMs));
 }
 
 void* clock_thread(void* arg) {
   auto* clock = static_cast<avstream_clock*>(arg);
   array copy{};
-  int n = copy_channels(clock, &copy);
-  double t0 = get_milliseconds();
-  for (;;) {
-    double t = get_milliseconds();
-    if (!clock_sleep(clock, 200.0)) goto done;
-    if (all_advanced(static_cast<avstream_channel**>(copy.data), n)) break;
-    if (t - t0 >= kOutputWaitMs) break;
-  }
-  n = copy_channels(clock, &copy);
-  if (n < 1) goto done;
-  if (clock->lockstep.load()) {
-    avstream_channel* master = channel_at(clock, 0);
-    clock->zero.store(channel_time(master));
-    clock->master.store(master);
-    snapshot_pass(clock, static_cast<avstream_channel**>(copy.data), n);
-    clock->rolling.store(1);
-    goto done;
-  }
-  {
-    avstream_channel* master = measure_and_choose(clock, static_cast<avstream_channel**>(copy.data), n);
-    clock->zero.store(channel_time(master) + kStartDelayMs);
-    clock->master.store(master);
-  }
-  do {
-    n = copy_channels(clock, &copy);
-    snapshot_pass(clock, static_cast<avstream_channel**>(copy.data), n);
-    clock->rolling.store(1);
-  } while (clock_sleep(clock, kRefreshMs));
-done:
+  if (wait_for_outputs(clock, &copy)) run_clock(clock, &copy);
   array_reset(&copy);
   return nullptr;
 }

@@ -128,6 +128,23 @@ TEST(Clock, TimeStartsAtZeroWhenTheMasterReachesItsReadingPlus250) {
   EXPECT_EQ(avstream_reltime(channel, 1400.0), 150.0);
 }
 
+TEST(Clock, DestroyEndsTheClockThreadAndFreesTheName) {
+  std::string name = unique_name("destroy");
+  Steady steady;
+  avstream_channel* channel = avstream_add_channel(name.c_str(), steady_time, &steady);
+  avstream_channel_advance(channel, 0, 1);
+  avstream_start(channel, 0);
+  ASSERT_TRUE(wait_until(channel, 8000));
+  // The thread sleeps between refreshes; destroy wakes it rather than waiting.
+  double start = get_milliseconds();
+  avstream_destroy(channel);
+  EXPECT_LT(get_milliseconds() - start, 1000.0);
+  // The name now makes a fresh clock.
+  avstream_channel* again = avstream_add_channel(name.c_str(), steady_time, &steady);
+  EXPECT_FALSE(avstream_is_rolling(again));
+  EXPECT_FALSE(avstream_is_master(again));
+}
+
 // A rendering output: its time moves one frame per advance once the clock rolls.
 struct Renderer {
   avstream_channel* channel = nullptr;
