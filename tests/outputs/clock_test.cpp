@@ -1,6 +1,7 @@
 // The clock thread and lock step, with channels whose time the test controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
