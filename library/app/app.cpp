@@ -119,6 +119,7 @@ void app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     app_exit(0);
   }
   no_configurator = line.no_configurator;
+  app_signal_start();
 
   auto* app = static_cast<App*>(calloc(1, sizeof(App)));
   if (app == nullptr) {

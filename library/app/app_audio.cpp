@@ -1,9 +1,77 @@
-// Audio output glue of the main sequence. No audio output exists yet: the
-// stream is dropped as when no device can be had.
+// Audio output glue of the main sequence: make, choose and name the device,
+// attach the runtime's frame callback, commit, and wait for the end.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "app/app.h"
 #include "app/app_steps.h"
+#include "io/audio.h"
 
-void app_audio_make(App*) {}
-void app_audio_setup(App* app) { app->config.streams &= ~static_cast<int32_t>(APP_STREAM_AUDIO); }
-void app_audio_commit(App*) {}
-void app_audio_finish(App*) {}
+namespace {
+
+audio_io* audio;
+
+char* diskwriter_file_name(const App* app) {
+  const char* path = app->config.diskwriter_path;
+  const char* name = app->config.name;
+  size_t size = strlen(path) + strlen(name) + sizeof("/.wav");
+  auto* text = static_cast<char*>(malloc(size));
+  if (text != nullptr) snprintf(text, size, "%s/%s.wav", path, name);
+  return text;
+}
+
+}  // namespace
+
+void audiofn(void* arg, audio_frame* frame) {
+  auto* app = static_cast<App*>(arg);
+  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
+    // The control tick runs here at audio_frame_in_ms(frame) once the control
+    // bus exists.
+  }
+  if (!app_has_stream(app, APP_STREAM_AUDIO)) {
+    audio_frame_commit_none(frame);
+    return;
+  }
+  app->audio_frame = frame;
+  app_two_call_step(app, APP_STREAM_AUDIO);
+  app->audio_frame = nullptr;
+}
+
+void app_audio_make(App*) {
+  audio_io_make(&audio);
+  // A file being rendered must be complete however the process ends.
+  app_at_exit(audio_io_close_at_exit, nullptr);
+}
+
+void app_audio_setup(App* app) {
+  audio_device** list = nullptr;
+  audio_io_define(audio, &list);
+  audio_device* chosen = nullptr;
+  for (int i = 0; list != nullptr && list[i] != nullptr; ++i) {
+    if (audio_device_is_realtime(list[i]) == !app->config.diskwriter) {
+      chosen = list[i];
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    app->config.streams &= ~static_cast<int32_t>(APP_STREAM_AUDIO);
+    return;
+  }
+  if (app->config.diskwriter) {
+    char* file = diskwriter_file_name(app);
+    audio_device_command(chosen, "set-file", file != nullptr && file[0] != '\0' ? file : nullptr);
+    free(file);
+    audio_device_command(chosen, "set-sample-type", "float");
+  }
+  audio_device_command(chosen, "stream_name", app->config.name);
+  audio_device_attach(chosen, audiofn, app);
+  app->audio = chosen;
+}
+
+void app_audio_commit(App* app) { audio_io_commit(audio, app->audio); }
+
+void app_audio_finish(App* app) {
+  audio_io_finish(&audio);
+  app->audio = nullptr;
+}

@@ -21,6 +21,11 @@ void app_audio_finish(App* app);
 void app_midi_finish(App* app);
 void app_control_finish(App* app);
 void app_background_wait(App* app);
+// Starts the thread that turns SIGINT and SIGTERM into app_exit(0).
+void app_signal_start();
+// The runtime's audio frame callback (registered with the audio device).
+struct audio_frame;
+void audiofn(void* app, audio_frame* frame);
 
 // Work that must be done before the process exits from any thread (closing a
 // file being written, for instance). Runs once, latest registration first.

@@ -97,6 +97,23 @@ int inthread_cond_wait(thread_cond* cond, thread_lock* lock) {
                            static_cast<pthread_mutex_t*>(lock->mutex)) != 0;
 }
 
+int inthread_cond_wait_ms(thread_cond* cond, thread_lock* lock, double ms) {
+  if (cond->cond == nullptr || lock->mutex == nullptr) return 1;
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  long seconds = 0;
+  long nanoseconds = 0;
+  thread_sleep_interval(ms > 0 ? ms : 0, &seconds, &nanoseconds);
+  deadline.tv_sec += seconds;
+  deadline.tv_nsec += nanoseconds;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return pthread_cond_timedwait(static_cast<pthread_cond_t*>(cond->cond),
+                                static_cast<pthread_mutex_t*>(lock->mutex), &deadline) != 0;
+}
+
 int inthread_cond_signal(thread_cond* cond) {
   if (cond->cond == nullptr) return 1;
   return pthread_cond_signal(static_cast<pthread_cond_t*>(cond->cond)) != 0;

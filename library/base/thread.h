@@ -32,6 +32,8 @@ int thread_cond_make(thread_cond* cond);
 void thread_cond_destroy(thread_cond* cond);
 int inthread_cond_wait(thread_cond* cond, thread_lock* lock);
 int inthread_cond_signal(thread_cond* cond);
+// Like inthread_cond_wait, giving up after `ms`: 0 when woken, 1 on timeout or failure.
+int inthread_cond_wait_ms(thread_cond* cond, thread_lock* lock, double ms);
 
 // Splits `ms` into whole seconds and nanoseconds, both truncated toward zero.
 void thread_sleep_interval(double ms, long* seconds, long* nanoseconds);

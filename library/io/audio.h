@@ -60,3 +60,8 @@ int audio_device_command(audio_device* device, const char* command, const char* 
 void audio_device_attach(audio_device* device, audio_callback callback, void* arg);
 int audio_io_commit(audio_io* io, audio_device* device);
 void audio_io_finish(audio_io** io);
+
+// For process exit from any thread: writes the blocks a disk writer has
+// rendered but not yet written and closes its file, so that the file is
+// complete; the writer thread then writes no more. The argument is unused.
+void audio_io_close_at_exit(void* unused);

@@ -1,0 +1,263 @@
+// The clock thread and lock step, with channels whose time the test controls.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "base/thread.h"
+#include "io/avstream.h"
+
+namespace {
+
+std::string unique_name(const char* stem) {
+  static std::atomic<int> serial{0};
+  return std::string("clock-test-") + stem + "-" + std::to_string(serial.fetch_add(1));
+}
+
+// Wall-clock milliseconds since the channel was made: a steady output.
+struct Steady {
+  double base = get_milliseconds();
+};
+double steady_time(void* arg) { return get_milliseconds() - static_cast<Steady*>(arg)->base; }
+
+// Wall-clock time with 200 ms jumps on every other reading.
+double jumpy_time(void* arg) {
+  static thread_local int calls = 0;
+  return steady_time(arg) + (++calls % 2 ? 0.0 : 200.0);
+}
+
+// Time that the test sets, counting how often it is read.
+struct Manual {
+  std::atomic<double> ms{0};
+  std::atomic<int> reads{0};
+};
+double manual_time(void* arg) {
+  auto* m = static_cast<Manual*>(arg);
+  m->reads.fetch_add(1);
+  return m->ms.load();
+}
+
+// Advances 2.5 ms per reading, whoever reads it.
+double counted_time(void* arg) { return 2.5 * static_cast<Manual*>(arg)->reads.fetch_add(1); }
+
+int wait_until(avstream_channel* channel, double limit_ms) {
+  double start = get_milliseconds();
+  while (!avstream_is_rolling(channel)) {
+    if (get_milliseconds() - start > limit_ms) return 0;
+    inthread_sleep(5);
+  }
+  return 1;
+}
+
+TEST(Clock, LoneChannelIsMaster) {
+  Steady steady;
+  avstream_channel* channel = avstream_add_channel(unique_name("lone").c_str(), steady_time, &steady);
+  ASSERT_NE(channel, nullptr);
+  avstream_channel_advance(channel, 0, 1);
+  avstream_start(channel, 0);
+  ASSERT_TRUE(wait_until(channel, 8000));
+  EXPECT_TRUE(avstream_is_master(channel));
+  // Realtime time runs with the master's own time.
+  double a = avstream_time(channel);
+  inthread_sleep(50);
+  EXPECT_NEAR(avstream_time(channel) - a, 50.0, 30.0);
+}
+
+TEST(Clock, SteadiestChannelBecomesMaster) {
+  std::string name = unique_name("steadiest");
+  Steady steady;
+  Steady jumpy;
+  // The steady one comes first, so only its error can make it master.
+  avstream_channel* a = avstream_add_channel(name.c_str(), steady_time, &steady);
+  avstream_channel* b = avstream_add_channel(name.c_str(), jumpy_time, &jumpy);
+  avstream_channel_advance(a, 0, 1);
+  avstream_channel_advance(b, 0, 1);
+  avstream_start(a, 0);
+  ASSERT_TRUE(wait_until(b, 8000));
+  EXPECT_TRUE(avstream_is_master(a));
+  EXPECT_FALSE(avstream_is_master(b));
+}
+
+TEST(Clock, EqualErrorsPickTheLaterChannel) {
+  std::string name = unique_name("equal");
+  Manual first;
+  Manual second;
+  // Both are read once per sampling, so both give the same readings.
+  avstream_channel* a = avstream_add_channel(name.c_str(), counted_time, &first);
+  avstream_channel* b = avstream_add_channel(name.c_str(), counted_time, &second);
+  avstream_channel_advance(a, 0, 1);
+  avstream_channel_advance(b, 0, 1);
+  avstream_start(a, 0);
+  ASSERT_TRUE(wait_until(a, 8000));
+  EXPECT_TRUE(avstream_is_master(b));
+}
+
+TEST(Clock, ChannelThatNeverAdvancesHoldsTheStartAtMostThreeSeconds) {
+  std::string name = unique_name("never");
+  Steady steady;
+  avstream_channel* a = avstream_add_channel(name.c_str(), steady_time, &steady);
+  avstream_add_channel(name.c_str(), steady_time, &steady);
+  avstream_channel_advance(a, 0, 1);
+  double start = get_milliseconds();
+  avstream_start(a, 0);
+  // At most 3 s of waiting, 1 s of measuring and 250 ms to the start.
+  ASSERT_TRUE(wait_until(a, 6500));
+  EXPECT_GE(get_milliseconds() - start, 3000.0);
+}
+
+TEST(Clock, TimeStartsAtZeroWhenTheMasterReachesItsReadingPlus250) {
+  Manual manual;
+  manual.ms = 1000.0;
+  avstream_channel* channel = avstream_add_channel(unique_name("zero").c_str(), manual_time, &manual);
+  avstream_channel_advance(channel, 0, 1);
+  avstream_start(channel, 0);
+  // 400 readings measure, the next one chooses the start.
+  double start = get_milliseconds();
+  while (manual.reads.load() < 401 && get_milliseconds() - start < 8000) inthread_sleep(5);
+  ASSERT_GE(manual.reads.load(), 401);
+  manual.ms = 1249.0;
+  inthread_sleep(50);
+  EXPECT_FALSE(avstream_is_rolling(channel));
+  EXPECT_EQ(avstream_time(channel), 0.0);
+  manual.ms = 1250.0;
+  ASSERT_TRUE(wait_until(channel, 3000));
+  EXPECT_EQ(avstream_time(channel), 0.0);
+  manual.ms = 1300.0;
+  EXPECT_EQ(avstream_time(channel), 50.0);
+  EXPECT_EQ(avstream_reltime(channel, 1400.0), 150.0);
+}
+
+TEST(Clock, DestroyEndsTheClockThreadAndFreesTheName) {
+  std::string name = unique_name("destroy");
+  Steady steady;
+  avstream_channel* channel = avstream_add_channel(name.c_str(), steady_time, &steady);
+  avstream_channel_advance(channel, 0, 1);
+  avstream_start(channel, 0);
+  ASSERT_TRUE(wait_until(channel, 8000));
+  // The thread sleeps between refreshes; destroy wakes it rather than waiting.
+  double start = get_milliseconds();
+  avstream_destroy(channel);
+  EXPECT_LT(get_milliseconds() - start, 1000.0);
+  // The name now makes a fresh clock.
+  avstream_channel* again = avstream_add_channel(name.c_str(), steady_time, &steady);
+  EXPECT_FALSE(avstream_is_rolling(again));
+  EXPECT_FALSE(avstream_is_master(again));
+}
+
+// A rendering output: its time moves one frame per advance once the clock rolls.
+struct Renderer {
+  avstream_channel* channel = nullptr;
+  Renderer* other = nullptr;
+  double period = 0;
+  double until_ms = 0;
+  int stop_when_done = 1;  // else it just stops advancing
+  std::atomic<double> own{0};
+  std::atomic<int> done{0};
+  double max_lead = -1e9;
+  double done_at_ms = 0;
+};
+double renderer_time(void* arg) { return static_cast<Renderer*>(arg)->own.load(); }
+
+void* render(void* arg) {
+  auto* r = static_cast<Renderer*>(arg);
+  while (r->own.load() < r->until_ms) {
+    // Measured once both run: at the start an output may have advanced its
+    // first frame just before it saw the clock roll.
+    if (r->own.load() > 100 && r->other->own.load() > 100)
+      r->max_lead = std::max(r->max_lead, r->own.load() - r->other->own.load());
+    double t = r->own.load();
+    if (avstream_is_rolling(r->channel)) r->own.store(t + r->period);
+    avstream_channel_advance(r->channel, t, t + r->period);
+  }
+  r->done_at_ms = get_milliseconds();
+  if (r->stop_when_done) avstream_channel_stop(r->channel);
+  r->done.store(1);
+  return nullptr;
+}
+
+struct Pair {
+  Renderer audio;
+  Renderer display;
+  thread_handle threads[2]{};
+};
+
+void start_pair(Pair* p, const char* stem) {
+  std::string name = unique_name(stem);
+  p->audio.period = 256 / 44.1;
+  p->display.period = 1000.0 / 60.0;
+  p->audio.other = &p->display;
+  p->display.other = &p->audio;
+  p->audio.channel = avstream_add_channel(name.c_str(), renderer_time, &p->audio);
+  p->display.channel = avstream_add_channel(name.c_str(), renderer_time, &p->display);
+  avstream_start(p->audio.channel, 1);
+  thread_start(&p->threads[0], render, &p->audio);
+  thread_start(&p->threads[1], render, &p->display);
+}
+
+int wait_done(Renderer* r, double limit_ms) {
+  double start = get_milliseconds();
+  while (!r->done.load()) {
+    if (get_milliseconds() - start > limit_ms) return 0;
+    inthread_sleep(5);
+  }
+  return 1;
+}
+
+TEST(ClockLockstep, LoneChannelNeverWaits) {
+  Renderer lone;
+  lone.period = 256 / 44.1;
+  lone.until_ms = 5000;
+  lone.other = &lone;
+  lone.channel = avstream_add_channel(unique_name("lone-step").c_str(), renderer_time, &lone);
+  avstream_start(lone.channel, 1);
+  double start = get_milliseconds();
+  render(&lone);
+  // 5 s of audio, rendered as fast as it goes once the clock rolls.
+  EXPECT_LT(get_milliseconds() - start, 2000.0);
+  EXPECT_TRUE(avstream_is_master(lone.channel));
+}
+
+TEST(ClockLockstep, TwoOutputsLeapfrogAndNeitherRunsAFrameAhead) {
+  Pair p;
+  p.audio.until_ms = p.display.until_ms = 3000;
+  start_pair(&p, "leapfrog");
+  ASSERT_TRUE(wait_done(&p.audio, 10000));
+  ASSERT_TRUE(wait_done(&p.display, 10000));
+  thread_waitfor(&p.threads[0]);
+  thread_waitfor(&p.threads[1]);
+  EXPECT_TRUE(avstream_is_master(p.audio.channel));
+  EXPECT_LE(p.audio.max_lead, p.audio.period + 1e-9);
+  EXPECT_LE(p.display.max_lead, p.display.period + 1e-9);
+  // They went together: neither finished while the other was far behind.
+  EXPECT_LT(std::abs(p.audio.done_at_ms - p.display.done_at_ms), 500.0);
+}
+
+TEST(ClockLockstep, QuittingChannelReleasesTheOther) {
+  Pair p;
+  p.audio.until_ms = 3000;
+  p.display.until_ms = 500;
+  start_pair(&p, "quit");
+  ASSERT_TRUE(wait_done(&p.display, 10000));
+  // Well within the patience for a channel that merely stops advancing.
+  ASSERT_TRUE(wait_done(&p.audio, 1500));
+  thread_waitfor(&p.threads[0]);
+  thread_waitfor(&p.threads[1]);
+}
+
+TEST(ClockLockstep, ChannelThatStopsAdvancingForGoodDoesNotHoldTheOther) {
+  Pair p;
+  p.audio.until_ms = 3000;
+  p.display.until_ms = 500;
+  p.display.stop_when_done = 0;
+  start_pair(&p, "stall");
+  ASSERT_TRUE(wait_done(&p.display, 10000));
+  ASSERT_TRUE(wait_done(&p.audio, 6000));
+  // Left out once, not again on every later frame.
+  EXPECT_LT(p.audio.done_at_ms - p.display.done_at_ms, 4500.0);
+  thread_waitfor(&p.threads[0]);
+  thread_waitfor(&p.threads[1]);
+}
+
+}  // namespace
