@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#ifdef __SSE2__
+#include <immintrin.h>
+#endif
+
 #include "piece/particlescene.h"
 
 int32_t constraint_frame = 0;
@@ -117,65 +121,167 @@ void spawn(ParticleSystem* s, const controls* c, prng* g, int32_t palette_size, 
   }
 }
 
-void add_forces(ParticleSystem* s, int active, int attractors, float t, float lift) {
+// The pull of every attractor in use on one particle, added to its force in
+// attractor order: radially an outward spread/r, less an inward gravity/r^2
+// beyond the core radius; tangentially a swirl about the vertical axis.
+inline void add_attractor_forces(vec4* force, const vec4* position, const ps_attractor* a,
+                                 int attractors) {
   for (int j = 0; j < attractors; ++j) {
-    const ps_attractor* a = &s->attractors[j];
-    for (int i = 0; i < active; ++i) {
-      ps_particle* p = &s->particles[i];
-      if (!alive_at(p, t)) continue;
-      float dx = p->position.x - a->position.x;
-      float dy = p->position.y - a->position.y;
-      float dz = p->position.z - a->position.z;
-      float r = std::sqrt(dx * dx + dy * dy + dz * dz);
-      float r3 = r * r * r;
-      float k = r >= CORE_RADIUS ? (r * a->spread - a->gravity) / r3 : r * a->spread / r3;
-      float w = -a->swirl / r3;
-      p->force.x += dy * w + dx * k;
-      p->force.y += -dx * w + dy * k;
-      p->force.z += dz * k;
-    }
+    float dx = position->x - a[j].position.x;
+    float dy = position->y - a[j].position.y;
+    float dz = position->z - a[j].position.z;
+    float r = std::sqrt(dx * dx + dy * dy + dz * dz);
+    float r3 = r * r * r;
+    float k = r >= CORE_RADIUS ? (r * a[j].spread - a[j].gravity) / r3 : r * a[j].spread / r3;
+    float w = -a[j].swirl / r3;
+    force->x += dy * w + dx * k;
+    force->y += -dx * w + dy * k;
+    force->z += dz * k;
   }
-  for (int i = 0; i < active; ++i)
-    if (alive_at(&s->particles[i], t)) s->particles[i].force.z += lift;
 }
+
+#ifdef __SSE2__
+// The same arithmetic with the four attractors side by side in SSE lanes:
+// each lane rounds exactly as the scalar code does (SSE square root and
+// division are correctly rounded), and the lanes are then added to the
+// force one by one in attractor order, so the sums are bit for bit the same.
+struct attractor_lanes {
+  __m128 x, y, z, spread, gravity, minus_swirl;
+};
+
+attractor_lanes lanes_of(const ps_attractor* a) {
+  attractor_lanes l;
+  l.x = _mm_setr_ps(a[0].position.x, a[1].position.x, a[2].position.x, a[3].position.x);
+  l.y = _mm_setr_ps(a[0].position.y, a[1].position.y, a[2].position.y, a[3].position.y);
+  l.z = _mm_setr_ps(a[0].position.z, a[1].position.z, a[2].position.z, a[3].position.z);
+  l.spread = _mm_setr_ps(a[0].spread, a[1].spread, a[2].spread, a[3].spread);
+  l.gravity = _mm_setr_ps(a[0].gravity, a[1].gravity, a[2].gravity, a[3].gravity);
+  l.minus_swirl = _mm_setr_ps(-a[0].swirl, -a[1].swirl, -a[2].swirl, -a[3].swirl);
+  return l;
+}
+
+inline void add_attractor_forces(vec4* force, const vec4* position, const attractor_lanes& l,
+                                 int attractors) {
+  __m128 dx = _mm_sub_ps(_mm_set1_ps(position->x), l.x);
+  __m128 dy = _mm_sub_ps(_mm_set1_ps(position->y), l.y);
+  __m128 dz = _mm_sub_ps(_mm_set1_ps(position->z), l.z);
+  __m128 r2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+  __m128 r = _mm_sqrt_ps(r2);
+  __m128 r3 = _mm_mul_ps(_mm_mul_ps(r, r), r);
+  // Beyond the core the gravity term joins; x - 0 is exactly x.
+  __m128 outside = _mm_cmpge_ps(r, _mm_set1_ps(CORE_RADIUS));
+  __m128 num = _mm_sub_ps(_mm_mul_ps(r, l.spread), _mm_and_ps(outside, l.gravity));
+  __m128 k = _mm_div_ps(num, r3);
+  __m128 w = _mm_div_ps(l.minus_swirl, r3);
+  __m128 minus_dx = _mm_xor_ps(dx, _mm_set1_ps(-0.0f));
+  alignas(16) float tx[4], ty[4], tz[4];
+  _mm_store_ps(tx, _mm_add_ps(_mm_mul_ps(dy, w), _mm_mul_ps(dx, k)));
+  _mm_store_ps(ty, _mm_add_ps(_mm_mul_ps(minus_dx, w), _mm_mul_ps(dy, k)));
+  _mm_store_ps(tz, _mm_mul_ps(dz, k));
+  float fx = force->x, fy = force->y, fz = force->z;
+  for (int j = 0; j < attractors; ++j) {
+    fx += tx[j];
+    fy += ty[j];
+    fz += tz[j];
+  }
+  force->x = fx;
+  force->y = fy;
+  force->z = fz;
+}
+#endif
 
 inline float verlet(float p, float q, float f, float m) {
   return (p * 0.0078125f + f * m - q * 0.00390625f) * 256.0f;
 }
 
-void integrate(ParticleSystem* s, int active, float t) {
+// Position Verlet over one 16 ms step: new = 2p - q + 256 force / mass.
+inline void integrate(ps_particle* p) {
+  float m = 1.0f / p->mass;
+  float nx = verlet(p->position.x, p->previous.x, p->force.x, m);
+  float ny = verlet(p->position.y, p->previous.y, p->force.y, m);
+  float nz = verlet(p->position.z, p->previous.z, p->force.z, m);
+  p->velocity.x = (nx - p->previous.x) * 0.03125f;
+  p->velocity.y = (ny - p->previous.y) * 0.03125f;
+  p->velocity.z = (nz - p->previous.z) * 0.03125f;
+  p->previous.x = p->position.x;
+  p->previous.y = p->position.y;
+  p->previous.z = p->position.z;
+  p->position.x = nx;
+  p->position.y = ny;
+  p->position.z = nz;
+  p->force = vec4{0, 0, 0, 0};
+  const vec4& v = p->velocity;
+  if (nx * nx + ny * ny + nz * nz > PS_FAR_SQUARED)
+    kill(p);
+  else if (v.x * v.x + v.y * v.y + v.z * v.z > PS_FAST_SQUARED)
+    kill(p);
+}
+
+// One fixed step. Particles do not act on each other, so forces, lift and
+// integration run in one pass per particle with the same results as three
+// passes over the whole cloud.
+void step(ParticleSystem* s, int active, int attractors, float t, float lift) {
+#ifdef __SSE2__
+  const attractor_lanes a = lanes_of(s->attractors);
+#else
+  const ps_attractor* a = s->attractors;
+#endif
   for (int i = 0; i < active; ++i) {
     ps_particle* p = &s->particles[i];
     if (!alive_at(p, t)) continue;
-    float m = 1.0f / p->mass;
-    float nx = verlet(p->position.x, p->previous.x, p->force.x, m);
-    float ny = verlet(p->position.y, p->previous.y, p->force.y, m);
-    float nz = verlet(p->position.z, p->previous.z, p->force.z, m);
-    p->velocity.x = (nx - p->previous.x) * 0.03125f;
-    p->velocity.y = (ny - p->previous.y) * 0.03125f;
-    p->velocity.z = (nz - p->previous.z) * 0.03125f;
-    p->previous.x = p->position.x;
-    p->previous.y = p->position.y;
-    p->previous.z = p->position.z;
-    p->position.x = nx;
-    p->position.y = ny;
-    p->position.z = nz;
-    p->force = vec4{0, 0, 0, 0};
-    const vec4& v = p->velocity;
-    if (std::sqrt(nx * nx + ny * ny + nz * nz) > 50.0f)
-      kill(p);
-    else if (std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z) > 0.25f)
-      kill(p);
+    add_attractor_forces(&p->force, &p->position, a, attractors);
+    p->force.z += lift;
+    integrate(p);
   }
 }
 
+// Whether a particle comes near enough any attractor for the constraint
+// pass to act on it: a little more than 0.261 squared, so that it takes in
+// every particle whose rounded distance is below 0.261.
+constexpr float NEAR_SQUARED = 0.0682f;
+
+#ifdef __SSE2__
+inline int near_an_attractor(const vec4* position, const attractor_lanes& l) {
+  __m128 dx = _mm_sub_ps(_mm_set1_ps(position->x), l.x);
+  __m128 dy = _mm_sub_ps(_mm_set1_ps(position->y), l.y);
+  __m128 dz = _mm_sub_ps(_mm_set1_ps(position->z), l.z);
+  __m128 d2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+  return _mm_movemask_ps(_mm_cmplt_ps(d2, _mm_set1_ps(NEAR_SQUARED)));
+}
+#else
+inline int near_an_attractor(const vec4* position, const ps_attractor* a) {
+  for (int j = 0; j < PS_ATTRACTORS; ++j) {
+    float dx = position->x - a[j].position.x;
+    float dy = position->y - a[j].position.y;
+    float dz = position->z - a[j].position.z;
+    if (dx * dx + dy * dy + dz * dz < NEAR_SQUARED) return 1;
+  }
+  return 0;
+}
+#endif
+
 // Particles that fell into an attractor's core die; those just outside the
 // shell are put back on it, which shows as outward velocity in the next step.
+// The pass goes attractor by attractor; only particles near some attractor
+// can be touched, and a particle far from all of them is never moved by it,
+// so the pass visits just those, in the same order and with the same draws.
 void constrain(ParticleSystem* s, prng* g, int active, float t) {
+#ifdef __SSE2__
+  const attractor_lanes lanes = lanes_of(s->attractors);
+#else
+  const ps_attractor* lanes = s->attractors;
+#endif
+  uint16_t near[PS_PARTICLES];
+  int count = 0;
+  for (int i = 0; i < active; ++i) {
+    const ps_particle* p = &s->particles[i];
+    if (alive_at(p, t) && near_an_attractor(&p->position, lanes))
+      near[count++] = static_cast<uint16_t>(i);
+  }
   for (int j = 0; j < PS_ATTRACTORS; ++j) {
     const vec4& c = s->attractors[j].position;
-    for (int i = 0; i < active; ++i) {
-      ps_particle* p = &s->particles[i];
+    for (int k = 0; k < count; ++k) {
+      ps_particle* p = &s->particles[near[k]];
       if (!alive_at(p, t)) continue;
       float dx = p->position.x - c.x;
       float dy = p->position.y - c.y;
@@ -243,8 +349,7 @@ void ParticleSystem_update(ParticleSystem* s, const controls* c, prng* g, int32_
     spawn(s, c, g, palette_size, active, attractors, t);
     float lift = s->lift * c->lift_gain;
     while (static_cast<double>(t) > s->clock_ms) {
-      add_forces(s, active, attractors, t, lift);
-      integrate(s, active, t);
+      step(s, active, attractors, t, lift);
       s->clock_ms += PS_STEP_MS;
     }
     int32_t frame = constraint_frame++;

@@ -20,6 +20,11 @@ constexpr int32_t PS_QUAD_VERTICES = 4 * PS_PARTICLES;
 constexpr float PS_DEAD = -9000.0f;  // birth_ms of an empty slot
 constexpr float PS_LIFE_MS = 9000.0f;
 constexpr double PS_STEP_MS = 16.0;
+// A particle dies when sqrtf(|position|^2) > 50 or sqrtf(|velocity|^2) > 0.25
+// (per ms). The same tests without the square roots: the largest squares
+// whose rounded roots stay within the limits.
+constexpr float PS_FAR_SQUARED = 2500.0f;
+constexpr float PS_FAST_SQUARED = 0x1.000002p-4f;  // 0.0625 and one ulp
 
 struct controls {
   int32_t spawn_max;        // most respawns per update; spacing along a path

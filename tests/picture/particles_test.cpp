@@ -176,6 +176,16 @@ TEST(ParticleSystem, FarOrFastParticlesDieInTheirStep) {
   EXPECT_EQ(s->alive, 2);
 }
 
+TEST(ParticleSystem, SquaredLimitsMatchTheRoundedRoots) {
+  for (float limit : {50.0f, 0.25f}) {
+    float bound = limit == 50.0f ? PS_FAR_SQUARED : PS_FAST_SQUARED;
+    float x = limit * limit;
+    for (int k = 0; k < 64; ++k) x = std::nextafter(x, 0.0f);
+    for (int k = 0; k < 128; ++k, x = std::nextafter(x, 1e9f))
+      ASSERT_EQ(std::sqrt(x) > limit, x > bound) << limit << " " << x;
+  }
+}
+
 TEST(ParticleSystem, PathsStartAtTheTopOfTheirCircle) {
   prng g{};
   prng_seed(&g, 10116141);
