@@ -400,11 +400,15 @@ int32_t ParticleSystem_write_quads(ParticleSystem* s, vec4* positions, vec4* col
                           {ux - rx, uy - ry, uz, 0}};
   double oldest = T - PS_LIFE_MS;
 
-  int32_t n = 0;
-  if (colours != nullptr) {
-    for (int i = 0; i < count; ++i) {
-      ps_particle* p = &s->particles[i];
-      if (!(p->birth_ms > oldest)) continue;
+  // The colour pass decides which particles are drawn (and kills the rest);
+  // the position and texture passes then take the survivors in the same
+  // order, so all three are written in one sweep. Without colours nothing is
+  // decided: every live particle gets a position and none is committed.
+  int32_t n = 0, m = 0;
+  for (int i = 0; i < count; ++i) {
+    ps_particle* p = &s->particles[i];
+    if (!(p->birth_ms > oldest)) continue;
+    if (colours != nullptr) {
       float a;
       vec4 colour = palette_colour(palette, p->colour_index, &a);
       float f = static_cast<float>((T - p->birth_ms) / PS_LIFE_MS);
@@ -421,12 +425,6 @@ int32_t ParticleSystem_write_quads(ParticleSystem* s, vec4* positions, vec4* col
       for (int v = 0; v < 4; ++v) colours[4 * n + v] = colour;
       ++n;
     }
-  }
-
-  int m = 0;
-  for (int i = 0; i < count; ++i) {
-    const ps_particle* p = &s->particles[i];
-    if (!(p->birth_ms > oldest)) continue;
     float size = static_cast<float>(p->mass * 2.25e-6);
     for (int v = 0; v < 4; ++v)
       positions[4 * m + v] = vec4{p->position.x + size * corner[v].x,
