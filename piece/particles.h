@@ -71,7 +71,13 @@ void spherical_to_cartesian(vec4* out, const vec4* in);
 // out = (r, azimuth, polar, w); the origin gives (0, 0, 0, w).
 void cartesian_to_spherical(vec4* out, const vec4* in);
 
+// Places the four attractors and marks every slot dead; a made system is
+// left alone.
 void ParticleSystem_make(ParticleSystem* system, prng* g);
+// Respawns up to spawn_max dead slots along the attractors' paths, runs the
+// fixed steps up to time_ms, applies the constraint pass on every other
+// update of the process and recounts `alive`. Only the first
+// trunc(density * 8000) slots take part; the rest are killed.
 void ParticleSystem_update(ParticleSystem* system, const controls* c, prng* g,
                            int32_t palette_size, float density, float time_ms);
 
@@ -80,7 +86,9 @@ void ParticleSystem_update(ParticleSystem* system, const controls* c, prng* g,
 // PS_QUAD_VERTICES vectors), killing the particles that have faded out.
 // (ts, tt) is the extent of the bound texture. Returns the number of quads
 // to commit: 0 without `positions`, and 0 without `colours` because only the
-// colour pass decides what is drawn.
+// colour pass decides what is drawn. Drawing defines a geometry of
+// PS_QUAD_VERTICES indices and vertices, writes through this and commits
+// 4n indices and vertices.
 int32_t ParticleSystem_write_quads(ParticleSystem* system, vec4* positions, vec4* colours,
                                    vec4* texcoords, const image* palette, double density,
                                    double time_ms, double camera_rate, float ts, float tt);
