@@ -1,0 +1,94 @@
+// The particle cloud: up to 8000 short-lived particles held near four
+// attractor shells, stepped with position Verlet in fixed 16 ms steps and
+// drawn as camera-facing quads tinted from a palette.
+//
+// The system is one flat record without pointers; the caller allocates it
+// zero-filled and frees it. Nothing here allocates or touches OpenGL: the
+// quad writer fills caller-given arrays that a geometry buffer then packs.
+#pragma once
+#include <cstdint>
+
+#include "arch/opengl/image.h"
+#include "piece/prng.h"
+#include "piece/vec4.h"
+
+constexpr int32_t PS_PARTICLES = 8000;
+constexpr int32_t PS_ATTRACTORS = 4;
+constexpr int32_t PS_PATH_POINTS = 200;
+constexpr int32_t PS_QUAD_VERTICES = 4 * PS_PARTICLES;
+
+constexpr float PS_DEAD = -9000.0f;  // birth_ms of an empty slot
+constexpr float PS_LIFE_MS = 9000.0f;
+constexpr double PS_STEP_MS = 16.0;
+// A particle dies when sqrtf(|position|^2) > 50 or sqrtf(|velocity|^2) > 0.25
+// (per ms). The same tests without the square roots: the largest squares
+// whose rounded roots stay within the limits.
+constexpr float PS_FAR_SQUARED = 2500.0f;
+constexpr float PS_FAST_SQUARED = 0x1.000002p-4f;  // 0.0625 and one ulp
+
+struct controls {
+  int32_t spawn_max;        // most respawns per update; spacing along a path
+  int32_t attractor_count;  // attractors used for paths, spawning and forces
+  float mass_spread;        // newborn mass is 4000 * (1 + mass_spread * u)
+  float lift_gain;          // multiplies the system's lift
+};
+
+struct ps_attractor {
+  vec4 position;  // w = 0
+  float swirl;    // tangential force coefficient
+  float gravity;  // inward inverse-square coefficient beyond the core radius
+  float emit_speed;
+  float spread;   // outward inverse-distance coefficient
+};
+
+struct ps_particle {
+  float birth_ms;      // on the caller's clock; PS_DEAD marks an empty slot
+  float mass;          // also sets the drawn size
+  float colour_index;  // a whole number into the palette, or -1
+  vec4 position;       // w = 1
+  vec4 previous;       // one fixed step earlier
+  vec4 velocity;       // units per ms, written by each step
+  vec4 force;          // accumulated during a step; a newborn's launch impulse
+};
+
+struct ParticleSystem {
+  int32_t made;
+  int32_t alive;    // live particles at the end of the last update
+  double clock_ms;  // time up to which fixed steps have run
+  int32_t attractors_used;
+  ps_attractor attractors[PS_ATTRACTORS];
+  float lift;
+  ps_particle particles[PS_PARTICLES];
+  vec4 paths[PS_ATTRACTORS][PS_PATH_POINTS];
+};
+
+// Counts constraint passes of every system in the process; a pass runs only
+// on even counts, so two systems updated in turn share the parity.
+extern int32_t constraint_frame;
+
+// in = (r, azimuth, polar, w).
+void spherical_to_cartesian(vec4* out, const vec4* in);
+// out = (r, azimuth, polar, w); the origin gives (0, 0, 0, w).
+void cartesian_to_spherical(vec4* out, const vec4* in);
+
+// Places the four attractors and marks every slot dead; a made system is
+// left alone.
+void ParticleSystem_make(ParticleSystem* system, prng* g);
+// Respawns up to spawn_max dead slots along the attractors' paths, runs the
+// fixed steps up to time_ms, applies the constraint pass on every other
+// update of the process and recounts `alive`. Only the first
+// trunc(density * 8000) slots take part; the rest are killed.
+void ParticleSystem_update(ParticleSystem* system, const controls* c, prng* g,
+                           int32_t palette_size, float density, float time_ms);
+
+// Writes one camera-facing quad (4 vertices) per drawn particle into
+// `positions` and, when given, `colours` and `texcoords` (each room for
+// PS_QUAD_VERTICES vectors), killing the particles that have faded out.
+// (ts, tt) is the extent of the bound texture. Returns the number of quads
+// to commit: 0 without `positions`, and 0 without `colours` because only the
+// colour pass decides what is drawn. Drawing defines a geometry of
+// PS_QUAD_VERTICES indices and vertices, writes through this and commits
+// 4n indices and vertices.
+int32_t ParticleSystem_write_quads(ParticleSystem* system, vec4* positions, vec4* colours,
+                                   vec4* texcoords, const image* palette, double density,
+                                   double time_ms, double camera_rate, float ts, float tt);

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "picture_test_util.h"
+#include "piece/particlescene.h"
+
+namespace {
+
+const controls NO_SPAWNS{0, 4, 5.0f, 8.0f};
+
+system_ptr made_system() {
+  prng g{};
+  prng_seed(&g, 10116141);
+  system_ptr s = new_system();
+  ParticleSystem_make(s.get(), &g);
+  return s;
+}
+
+// Particle `i` alive from `t` on, with the given motion.
+void place(ParticleSystem* s, int i, float t, vec4 position, vec4 previous = vec4{}) {
+  s->particles[i] = ps_particle{t, 4000.0f, -1.0f, position, previous, {}, {}};
+}
+
+float length(const vec4& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+
+int32_t write(ParticleSystem* s, quad_arrays* q, const image* palette, double T,
+              double density = 1.0) {
+  return ParticleSystem_write_quads(s, q->positions.data(), q->colours.data(),
+                                    q->texcoords.data(), palette, density, T, 1.0, 1, 1);
+}
+
+}  // namespace
+
+// Same seed, same bits; the pinned sums of the full load (record and quads
+// after 300 frames) guard the exact results against speed work.
+TEST(ParticleSystem, SameSeedGivesBitIdenticalPinnedResults) {
+  prng g1{}, g2{};
+  quad_arrays q;
+  int32_t n = 0;
+  system_ptr a = run_frames(&g1, 300, &q, &n);
+  system_ptr b = run_frames(&g2, 300);
+  EXPECT_EQ(memcmp(a.get(), b.get(), sizeof(ParticleSystem)), 0);
+  uint64_t quads = fnv1a(q.colours.data(), 4 * n * sizeof(vec4),
+                         fnv1a(q.positions.data(), 4 * n * sizeof(vec4)));
+  EXPECT_EQ(a->alive, 8000);
+  EXPECT_EQ(n, 7925);
+  EXPECT_EQ(fnv1a(a.get(), sizeof(ParticleSystem)), 0xddc39bede1dc956cull);
+  EXPECT_EQ(quads, 0x576bad6f6b185a72ull);
+}
+
+TEST(ParticleSystem, DensityZeroKillsEverythingAndDrawsNothing) {
+  prng g{};
+  system_ptr s = run_frames(&g, 30);
+  quad_arrays q;
+  EXPECT_EQ(write(s.get(), &q, nullptr, 999.0, 0.0), 0);
+  ParticleSystem_update(s.get(), &PERFTEST_CONTROLS, &g, 0, 0.0f, 1100.0f);
+  EXPECT_EQ(s->alive, 0);
+  EXPECT_EQ(s->clock_ms, 69 * 16.0);  // time still follows the caller
+  for (const ps_particle& p : s->particles) ASSERT_EQ(p.birth_ms, PS_DEAD);
+}
+
+TEST(ParticleSystem, NoAttractorsOnlyRecounts) {
+  prng g{};
+  system_ptr s = run_frames(&g, 20);
+  double clock = s->clock_ms;
+  int32_t frame = constraint_frame, left = g.left;
+  int alive_low = 0;
+  for (int i = 0; i < 4000; ++i) alive_low += s->particles[i].birth_ms > 700.0f - PS_LIFE_MS;
+  controls none = PERFTEST_CONTROLS;
+  none.attractor_count = 0;
+  ParticleSystem_update(s.get(), &none, &g, 0, 0.5f, 700.0f);
+  EXPECT_EQ(s->clock_ms, clock);
+  EXPECT_EQ(constraint_frame, frame);
+  EXPECT_EQ(g.left, left);  // nothing drawn
+  EXPECT_EQ(s->alive, alive_low);
+  for (int i = 4000; i < PS_PARTICLES; ++i) ASSERT_EQ(s->particles[i].birth_ms, PS_DEAD);
+}
+
+// The handler clamps the count to 4; a larger one must not run off the
+// record's four attractors and paths.
+TEST(ParticleSystem, AttractorCountAboveFourActsAsFour) {
+  prng g1{}, g2{};
+  system_ptr a = run_frames(&g1, 5), b = run_frames(&g2, 5);
+  controls many = PERFTEST_CONTROLS;
+  many.attractor_count = 9;
+  int32_t frame = constraint_frame;
+  ParticleSystem_update(a.get(), &many, &g1, 0, 1.0f, 200.0f);
+  constraint_frame = frame;
+  ParticleSystem_update(b.get(), &PERFTEST_CONTROLS, &g2, 0, 1.0f, 200.0f);
+  EXPECT_EQ(a->attractors_used, 4);
+  EXPECT_EQ(memcmp(a.get(), b.get(), sizeof(ParticleSystem)), 0);
+}
+
+TEST(ParticleSystem, CatchesUpInFixedStepsAndKillsFarOrFastParticles) {
+  system_ptr s = made_system();
+  prng g{};
+  place(s.get(), 0, 2000.0f, vec4{50.5f, 0, 0, 1}, vec4{50.5f, 0, 0, 1});
+  place(s.get(), 1, 2000.0f, vec4{0, 49.5f, 0, 1}, vec4{0, 49.5f, 0, 1});
+  // Velocity (new - previous) / 32 with new = 2p - q: 10 / 32 per ms.
+  place(s.get(), 2, 2000.0f, vec4{0, 5, 3, 1}, vec4{0, 0, 3, 1});
+  place(s.get(), 3, 2000.0f, vec4{0, 3.5f, 3, 1}, vec4{0, 0, 3, 1});  // 7 / 32
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 16.0f);
+  EXPECT_EQ(s->clock_ms, 16.0);
+  EXPECT_EQ(s->particles[0].birth_ms, PS_DEAD);
+  EXPECT_EQ(s->particles[2].birth_ms, PS_DEAD);
+  EXPECT_NEAR(length(s->particles[3].velocity), 0.21875f, 1e-3f);
+  EXPECT_EQ(s->alive, 2);
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 2000.0f);
+  EXPECT_EQ(s->clock_ms, 125 * 16.0);
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 1000.0f);
+  EXPECT_EQ(s->clock_ms, 125 * 16.0);  // never goes back
+  // The kill tests compare squares; they must agree with the rounded roots.
+  for (float limit : {50.0f, 0.25f}) {
+    float bound = limit == 50.0f ? PS_FAR_SQUARED : PS_FAST_SQUARED;
+    float x = limit * limit;
+    for (int k = 0; k < 64; ++k) x = std::nextafter(x, 0.0f);
+    for (int k = 0; k < 128; ++k, x = std::nextafter(x, 1e9f))
+      ASSERT_EQ(std::sqrt(x) > limit, x > bound) << x;
+  }
+}
+
+TEST(ParticleSystem, SpawnsStartFromPathPointZero) {
+  system_ptr s = made_system();
+  prng g{};
+  prng_seed(&g, 1);
+  const controls one{1, 1, 0.0f, 0.0f};
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 1, 1.0f, 1234.5f);
+  for (const auto& path : s->paths) {
+    EXPECT_EQ(path[0].x, 0.0f);
+    EXPECT_EQ(path[0].y, 0.5f);
+    EXPECT_EQ(path[0].z, 0.0f);
+    EXPECT_EQ(path[0].w, 1.0f);
+  }
+  // At a time already reached no step runs, so the newborn is seen as launched.
+  ParticleSystem_update(s.get(), &one, &g, 1, 1.0f, 0.0f);
+  const ps_particle& p = s->particles[0];
+  vec4 shell{0.29f, 2.8274333f, 4.712389f, 1}, expected;  // azimuth 0.9 pi, polar 1.5 pi
+  spherical_to_cartesian(&expected, &shell);
+  EXPECT_NEAR(p.position.x, expected.x, 1e-6f);
+  EXPECT_NEAR(p.position.y, expected.y, 1e-6f);
+  EXPECT_NEAR(p.position.z, expected.z, 1e-6f);
+  EXPECT_EQ(memcmp(&p.position, &p.previous, sizeof(vec4)), 0);
+  float speed = length(p.force);
+  EXPECT_GE(speed, s->attractors[0].emit_speed * 0.9999f);
+  EXPECT_LE(speed, s->attractors[0].emit_speed * 1.5001f);
+  EXPECT_GT(p.force.x * p.position.x + p.force.y * p.position.y + p.force.z * p.position.z,
+            0.999f * speed * 0.29f);  // within 2.6 degrees of the radius
+  EXPECT_EQ(p.mass, 4000.0f);
+  EXPECT_EQ(p.colour_index, 0.0f);  // palette size 1
+  EXPECT_EQ(s->particles[1].birth_ms, PS_DEAD);  // spawn_max 1
+}
+
+TEST(ParticleSystem, PaletteWrapsAndSwapsRedAndBlue) {
+  system_ptr s = dead_system();
+  // Bytes as stbi_load gives them: red, green, blue, alpha.
+  uint8_t pixels[3][4] = {{1, 2, 3, 255}, {4, 5, 6, 255}, {200, 100, 50, 255}};
+  image palette{IMAGE_KIND_U8, pixels, 3, 1, 1, 4, 3, 1, 0};
+  place(s.get(), 0, 1000.0f, vec4{0, 0, 0, 1});
+  s->particles[0].colour_index = 5.0f;  // wraps to pixel 2
+  place(s.get(), 1, 1000.0f, vec4{0, 0, 0, 1});
+  quad_arrays q;
+  ASSERT_EQ(write(s.get(), &q, &palette, 1000.0), 2);
+  EXPECT_EQ(q.colours[3].x, 50 * 0.003921569f);
+  EXPECT_EQ(q.colours[3].y, 100 * 0.003921569f);
+  EXPECT_EQ(q.colours[3].z, 200 * 0.003921569f);
+  EXPECT_EQ(q.colours[3].w, 0.9f * 0.3f);
+  EXPECT_EQ(q.colours[4].x, 0.72f);  // no index: the default colour
+  EXPECT_EQ(q.colours[4].w, 0.9f);
+  palette.kind = IMAGE_KIND_NONE;  // no image: default colour for all
+  write(s.get(), &q, &palette, 1000.0);
+  EXPECT_EQ(q.colours[0].y, 0.36f);
+}
+
+TEST(ParticleSystem, ParticlesFadeOutOverHalfTheirLife) {
+  system_ptr s = dead_system();
+  uint32_t pixel = 0xff808080u;
+  image palette{IMAGE_KIND_U8, &pixel, 1, 1, 1, 4, 1, 1, 0};
+  double T = 10000.0;
+  const float ages[] = {-500, 3600, 3700, 4200, 4300};
+  for (int i = 0; i < 5; ++i) {
+    place(s.get(), 2 * i, static_cast<float>(T - ages[i]), vec4{0, 0, 0, 1});
+    s->particles[2 * i].colour_index = 0;
+    place(s.get(), 2 * i + 1, static_cast<float>(T - ages[i]), vec4{0, 0, 0, 1});
+  }
+  quad_arrays q;
+  EXPECT_EQ(write(s.get(), &q, &palette, T), 6);
+  EXPECT_EQ(q.colours[0].w, 0.9f * 0.3f);  // born in the future: full alpha
+  for (int i : {4, 6, 8, 9}) EXPECT_EQ(s->particles[i].birth_ms, PS_DEAD) << i;
+  for (int i : {0, 1, 2, 3, 5, 7}) EXPECT_NE(s->particles[i].birth_ms, PS_DEAD) << i;
+}
+
+TEST(ParticleSystem, QuadsFaceTheCameraAndNeedColoursToCount) {
+  system_ptr s = dead_system();
+  place(s.get(), 0, 7000.0f, vec4{0.3f, -0.2f, 0.4f, 1});
+  place(s.get(), 1, 0.0f, vec4{0, 0, 0, 1});  // fades out at T
+  s->particles[0].mass = 20000.0f;
+  quad_arrays q;
+  double T = 7000.0, rate = 0.5;
+  // Without colours: positions written, nothing killed, nothing to commit.
+  EXPECT_EQ(ParticleSystem_write_quads(s.get(), q.positions.data(), nullptr, q.texcoords.data(),
+                                       nullptr, 1.0, T, rate, 0.5f, 0.25f),
+            0);
+  EXPECT_EQ(s->particles[1].birth_ms, 0.0f);
+  ASSERT_EQ(ParticleSystem_write_quads(s.get(), q.positions.data(), q.colours.data(),
+                                       q.texcoords.data(), nullptr, 1.0, T, rate, 0.5f, 0.25f),
+            1);
+  vec4 eye = particlescene_cpos(T * rate);
+  vec4 f{-eye.x, -eye.y, 0.25f - eye.z, 0};
+  vec4 centre{};
+  for (int v = 0; v < 4; ++v) {
+    const vec4& a = q.positions[v];
+    const vec4& b = q.positions[(v + 1) % 4];
+    vec4 edge{b.x - a.x, b.y - a.y, b.z - a.z, 0};
+    EXPECT_NEAR(length(edge), 2 * 20000 * 2.25e-6f, 1e-6f);
+    EXPECT_NEAR((edge.x * f.x + edge.y * f.y + edge.z * f.z) / length(f), 0.0f, 1e-6f);
+    centre = vec4{centre.x + a.x / 4, centre.y + a.y / 4, centre.z + a.z / 4, a.w};
+  }
+  EXPECT_NEAR(centre.x, 0.3f, 1e-6f);
+  EXPECT_NEAR(centre.z, 0.4f, 1e-6f);
+  EXPECT_EQ(centre.w, 1.0f);
+  EXPECT_EQ(q.texcoords[2].x, 0.5f);
+  EXPECT_EQ(q.texcoords[2].y, 0.25f);
+}
+
+TEST(ParticleSystem, ConstraintPassRunsOnEveryOtherUpdateOfTheProcess) {
+  system_ptr s = made_system();
+  prng g{};
+  place(s.get(), 0, 0.0f, vec4{0.1f, 0, 0, 1}, vec4{0.1f, 0, 0, 1});  // in the core
+  constraint_frame = 1;
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
+  EXPECT_EQ(s->particles[0].birth_ms, 0.0f);
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
+  EXPECT_EQ(s->particles[0].birth_ms, PS_DEAD);
+  // Just outside the core: put back on the 0.261 shell, previous kept, and
+  // force += kappa * force with kappa = -(d . force) / D^2.
+  place(s.get(), 1, 0.0f, vec4{0, 0.24f, 0, 1}, vec4{0, 0.24f, 0, 1});
+  s->particles[1].force = vec4{0, 1, 0, 0};
+  constraint_frame = 0;
+  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
+  const ps_particle& p = s->particles[1];
+  EXPECT_NEAR(length(p.position), 0.261f, 1e-6f);
+  EXPECT_EQ(p.previous.y, 0.24f);
+  EXPECT_NEAR(p.force.y, 1.0f - 0.24f / (0.24f * 0.24f), 1e-4f);
+}

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/app.h"
+#include "piece/particlescene.h"
+#include "piece/perftest.h"
+
+static void reset_calibration(float cp) {
+  perftest_cp = cp;
+  perftest_safe_count = 0;
+  perftest_overload_count = 0;
+}
+
+TEST(Perftest, FastFramesRaiseFivePercentEveryFourthUpToOne) {
+  reset_calibration(0.5f);
+  float expected = 0.5f;
+  for (int frame = 1; frame <= 80; ++frame) {
+    perftest_calibrate(10.0);
+    if (frame % 4 == 0) expected = std::min(static_cast<float>(expected * 1.05), 1.0f);
+    ASSERT_EQ(perftest_cp, expected) << frame;
+  }
+  EXPECT_EQ(perftest_cp, 1.0f);
+}
+
+TEST(Perftest, SlowFramesLowerTwoPercentEveryFourthDownToAQuarter) {
+  reset_calibration(1.0f);
+  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(40.0);
+  EXPECT_EQ(perftest_cp, 1.0f);
+  perftest_calibrate(40.0);
+  EXPECT_EQ(perftest_cp, 0.98f);
+  for (int frame = 0; frame < 4 * 80; ++frame) perftest_calibrate(40.0);
+  EXPECT_EQ(perftest_cp, 0.25f);
+  // The threshold counts as fast, and a raise clears the slow count.
+  reset_calibration(0.5f);
+  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(40.0);
+  for (int frame = 0; frame < 4; ++frame) perftest_calibrate(22.22222222222222);
+  perftest_calibrate(40.0);
+  EXPECT_EQ(perftest_cp, static_cast<float>(0.5f * 1.05));
+}
+
+TEST(Perftest, SkippedWhenRenderingToDiskElseRunsTheFullLoad) {
+  reset_calibration(1.0f);
+  App app{};
+  app.config.diskwriter = 1;
+  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_BEGIN, &app), 1);
+  EXPECT_EQ(perftest_state.ps, nullptr);
+  app.config.diskwriter = 0;
+  EXPECT_EQ(perftest(APP_STREAM_AUDIO, APP_BEGIN, &app), 1);
+  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, 7, &app), 1);
+  perftest_cp = 0.5f;
+  ASSERT_EQ(perftest(APP_STREAM_DISPLAY, APP_BEGIN, &app), 2);
+  ASSERT_NE(perftest_state.ps, nullptr);
+  perftest_update(100.0);
+  EXPECT_EQ(perftest_state.ps->attractors_used, 4);
+  EXPECT_EQ(perftest_state.ps->alive, 200);
+  for (int i = 4000; i < PS_PARTICLES; ++i)  // density: perftest_cp
+    ASSERT_EQ(perftest_state.ps->particles[i].birth_ms, PS_DEAD);
+  EXPECT_EQ(perftest_step_result(1999.9), 2);
+  EXPECT_EQ(perftest_step_result(2000.0), 1);
+  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_END, &app), 1);
+  EXPECT_EQ(perftest_state.ps, nullptr);
+}
+
+TEST(ParticleScene, CameraCirclesAtHeight127) {
+  vec4 c = particlescene_cpos(0);
+  EXPECT_EQ(c.x, 0.0f);
+  EXPECT_EQ(c.y, 1.62f);
+  EXPECT_EQ(c.z, 1.27f);
+  EXPECT_EQ(c.w, 0.0f);
+  vec4 q = particlescene_cpos(12500);  // a quarter of the slow turn
+  EXPECT_NEAR(q.x, 0.81f, 1e-6f);
+  EXPECT_NEAR(q.y, 0.81f * std::cos(2 * 3.141592653589793 * 12500 / 32000), 1e-6f);
+  vec4 back = particlescene_cpos(800000);  // whole turns of both
+  EXPECT_NEAR(back.y, 1.62f, 1e-5f);
+}
