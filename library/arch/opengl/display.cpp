@@ -43,12 +43,9 @@ int is_registered(const display_device* device) {
 
 // freeglut ends the process itself when no display can be opened; say why
 // and how to run without a screen instead.
-void require_x_display() {
+Display* require_x_display() {
   Display* display = XOpenDisplay(nullptr);
-  if (display != nullptr) {
-    XCloseDisplay(display);
-    return;
-  }
+  if (display != nullptr) return display;
   const char* name = getenv("DISPLAY");
   printf(
       "ERROR: no X display could be opened (DISPLAY is %s%s%s); to run without a screen, "
@@ -59,11 +56,14 @@ void require_x_display() {
 }
 
 void initialize_glut() {
-  require_x_display();
+  // Held open across glutInit: a server left without clients resets, and
+  // refuses connections while it does.
+  Display* probe = require_x_display();
   static char title[] = "title";
   static char* argv[] = {title, nullptr};
   int argc = 1;
   glutInit(&argc, argv);
+  XCloseDisplay(probe);
   // Closing the window from the window manager goes through my_exit.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
   glut_must_initialize_p = 0;

@@ -171,7 +171,9 @@ void display_loop_step(display_io_handle* handle) {
     now = io->presentation_offset;
   } else {
     now = io->presentation_offset + (t - frame->start);
-    if (now - previous->shown_at < 0.95 * io->period) {
+    // Shown-at times carry no presentation offset: pace on the device time
+    // alone, or a double-buffered window would present on every call.
+    if (now - io->presentation_offset - previous->shown_at < 0.95 * io->period) {
       glutSwapBuffers();
       // Idle calls come back at once; spare the processor until a frame is near.
       if (!device->offline) inthread_sleep(1.0);
