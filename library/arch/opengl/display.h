@@ -53,6 +53,7 @@ struct display_io {
   int32_t red_bits;
   int32_t green_bits;
   int32_t blue_bits;
+  double last_frame_at;  // device time (ms from start) of the last frame begun
 };
 
 struct display_io_handle {

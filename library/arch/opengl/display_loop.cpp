@@ -164,22 +164,26 @@ void display_loop_step(display_io_handle* handle) {
   display_frame* previous = &io->frames[c];
   display_frame* frame = &io->frames[n];
   double t = device->offline ? io->frame_counter * io->period : loop_clock();
-  double now;
+  double now = io->presentation_offset + (t - frame->start);
   if (io->frame_counter == 0) {
     previous->start = frame->start = t;
     previous->shown_at = -io->period;
     now = io->presentation_offset;
   } else {
-    now = io->presentation_offset + (t - frame->start);
-    // Shown-at times carry no presentation offset: pace on the device time
-    // alone, or a double-buffered window would present on every call.
-    if (now - io->presentation_offset - previous->shown_at < 0.95 * io->period) {
-      glutSwapBuffers();
-      // Idle calls come back at once; spare the processor until a frame is near.
-      if (!device->offline) inthread_sleep(1.0);
+    // Paced from the device time at which the last frame was begun: pacing
+    // from its presentation (shown-at, taken after the swap) would add each
+    // frame's drawing and swap time to the period.
+    double wait = 0.95 * io->period - (t - frame->start - io->last_frame_at);
+    if (wait > 0.0) {
+      // Not due. Swapping again here would copy the whole picture once more
+      // per idle call (a software renderer then misses the frame times) and,
+      // with flipping buffers, show the frame before last; idle calls come
+      // back at once, so spare the processor until the frame is near.
+      inthread_sleep(wait < 2.0 ? wait : 2.0);
       return;
     }
   }
+  io->last_frame_at = t - frame->start;
   frame->time = now;
 
   check_fullscreen(handle);
