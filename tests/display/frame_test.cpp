@@ -41,6 +41,7 @@ struct FrameHooks : testing::Test {
     frame_make(&frame, 5.0, &stats, &hooks);
   }
   void TearDown() override {
+    for (int32_t i = count() - 1; i >= 0; --i) display_frame_remove_hooks(&frame, i);
     frame_delete(&frame);
     array_reset(&hooks);
   }

@@ -124,8 +124,10 @@ TEST_F(Child, PresentsThirtyFramesASecondAndEscapeEnds) {
   inthread_sleep(3000.0);
   double rate = (shared->frames.load() - f0) * 1000.0 / (get_milliseconds() - t0);
   printf("frames per second: %.2f\n", rate);
-  EXPECT_GT(rate, 24.0);
-  EXPECT_LT(rate, 36.0);
+  // Paced at 0.95 of a period: never much above 30. The software renderer
+  // on a shared, loaded machine may fall somewhat short of it.
+  EXPECT_GT(rate, 20.0);
+  EXPECT_LT(rate, 33.0);
   ASSERT_EQ(system("xdotool mousemove 400 400 key Escape"), 0);
   EXPECT_EQ(wait_exit(10.0), 0);
 }
