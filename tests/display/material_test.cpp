@@ -128,15 +128,3 @@ TEST_F(Materials, TracePrintsOnlyAPendingError) {
             "then 5\n");
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
-
-TEST(GlErrorText, NamesEveryError) {
-  EXPECT_STREQ(opengl_error_text(1281), "GL_INVALID_VALUE: Numeric argument out of range.");
-  EXPECT_STREQ(opengl_error_text(1282), "GL_INVALID_OPERATION: Operation illegal in current state.");
-  EXPECT_STREQ(opengl_error_text(1283), "GL_STACK_OVERFLOW: Function would cause a stack overflow. ");
-  EXPECT_STREQ(opengl_error_text(1284),
-               "GL_STACK_UNDERFLOW: Function would cause a stack underflow. ");
-  EXPECT_STREQ(opengl_error_text(1285), "GL_OUT_OF_MEMORY: Not enough memory left");
-  EXPECT_STREQ(opengl_error_text(1286),
-               "GL_INVALID_FRAMEBUFFER_OPERATION_EXT: FBO EXT: Invalid operation.");
-  EXPECT_STREQ(opengl_error_text(1234), "GL: Unknown error.");
-}

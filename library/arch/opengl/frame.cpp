@@ -59,17 +59,17 @@ static int32_t hook_count(const display_frame* frame) {
   return n < 0 ? 0 : n;
 }
 
-// Makes the hook's instance if needed; null when its allocate gave none.
-static void* hook_instance(frame_hook* hook) {
+// Makes the hook's instance if needed. 0 when its allocate gave none: the
+// hook then waits for the next pass rather than getting a null instance.
+static int hook_ready(frame_hook* hook) {
   if (hook->instance == nullptr && hook->allocate != nullptr) hook->instance = hook->allocate();
-  return hook->instance;
+  return hook->instance != nullptr || hook->allocate == nullptr;
 }
 
 void frame_call_define_hook(display_frame* frame, int32_t index) {
   frame_hook* hook = hook_at(frame, index);
-  if (hook == nullptr || !hook->active) return;
-  void* instance = hook_instance(hook);
-  if (hook->define != nullptr) hook->define(instance, frame);
+  if (hook == nullptr || !hook->active || !hook_ready(hook)) return;
+  if (hook->define != nullptr) hook->define(hook->instance, frame);
 }
 
 void frame_call_define_hooks(display_frame* frame) {
@@ -80,9 +80,8 @@ void frame_call_define_hooks(display_frame* frame) {
 void frame_call_commit_hooks(display_frame* frame) {
   for (int32_t i = 0; i < hook_count(frame); ++i) {
     frame_hook* hook = hook_at(frame, i);
-    if (!hook->active) continue;
-    void* instance = hook_instance(hook);
-    if (hook->commit != nullptr) hook->commit(instance, frame);
+    if (!hook->active || !hook_ready(hook)) continue;
+    if (hook->commit != nullptr) hook->commit(hook->instance, frame);
   }
 }
 
