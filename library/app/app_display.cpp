@@ -1,8 +1,87 @@
-// Display output glue of the main sequence. No display output exists yet: the
-// stream is dropped as when no device can be had.
+// Display output glue of the main sequence: makes the display I/O, chooses
+// and configures its device, and runs the window; the display callbacks turn
+// frames and context changes into handler calls for stream 8.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "app/app.h"
 #include "app/app_steps.h"
+#include "arch/opengl/display.h"
 
-void app_display_make(App*) {}
-void app_display_setup(App* app) { app->config.streams &= ~static_cast<int32_t>(APP_STREAM_DISPLAY); }
-void app_display_run(App*) {}
+namespace {
+
+display_io_handle display_handle;
+
+void app_display(void* user, display_frame* frame) {
+  auto* app = static_cast<App*>(user);
+  if (!app_has_stream(app, APP_STREAM_DISPLAY)) {
+    display_frame_commit_none(frame);
+    return;
+  }
+  app->display_frame = frame;
+  // The control tick moves here once the bus exists and audio is gone.
+  if (app->handler(APP_STREAM_DISPLAY, APP_STEP, app) == APP_END) app_quit(app, APP_STREAM_DISPLAY);
+  app->display_frame = nullptr;
+}
+
+int32_t context_changed(void* user, display_context* context, uint32_t phase) {
+  auto* app = static_cast<App*>(user);
+  if (!app_has_stream(app, APP_STREAM_DISPLAY)) return 0;
+  app->display_context = context;
+  int32_t answer = app->handler(APP_STREAM_DISPLAY, phase, app);
+  if (answer == APP_END) return app_quit(app, APP_STREAM_DISPLAY);
+  return answer - 1;
+}
+
+int32_t app_display_attach(void* user, display_context* context) {
+  return context_changed(user, context, APP_BEGIN);
+}
+
+int32_t app_display_detach(void* user, display_context* context) {
+  return context_changed(user, context, APP_END);
+}
+
+// diskwriter_path + "/" + name, or null when out of memory.
+char* file_stem(const App* app) {
+  size_t length = strlen(app->config.diskwriter_path) + strlen(app->config.name) + 2;
+  auto* stem = static_cast<char*>(malloc(length));
+  if (stem != nullptr) snprintf(stem, length, "%s/%s", app->config.diskwriter_path, app->config.name);
+  return stem;
+}
+
+}  // namespace
+
+void app_display_make(App*) { display_io_make(&display_handle); }
+
+void app_display_setup(App* app) {
+  display_device** list = nullptr;
+  display_io_define(&display_handle, &list);
+  display_device* chosen = nullptr;
+  for (int i = 0; list != nullptr && list[i] != nullptr; ++i) {
+    if (display_device_is_realtime(list[i]) != (app->config.diskwriter != 0)) {
+      chosen = list[i];
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    display_io_commit(&display_handle, nullptr);
+    app->config.streams &= ~static_cast<int32_t>(APP_STREAM_DISPLAY);
+    return;
+  }
+  if (app->config.diskwriter) {
+    char* stem = file_stem(app);
+    display_device_command(chosen, "set-file", stem);
+    free(stem);
+  }
+  display_device_attach(chosen, app_display, app_display_attach, app_display_detach, app);
+  display_device_set_aspect_ratio(chosen, app->config.aspect_ratio[0], app->config.aspect_ratio[1]);
+  display_device_command(chosen, "stream_name", app->config.name);
+  if (app->config.fullscreen) display_device_prefer_fullscreen(chosen, 1);
+  app->display = chosen;
+}
+
+void app_display_run(App* app) {
+  display_io_commit(&display_handle, app->display);
+  display_io_finish(&display_handle);
+}

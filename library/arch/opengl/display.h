@@ -1,0 +1,121 @@
+// The display output: a realtime device that shows frames in a GLUT window
+// (or full screen) and an offline device that renders every frame to a file.
+#pragma once
+#include <cstdint>
+
+#include "arch/opengl/frame.h"
+#include "arch/opengl/image.h"
+#include "arch/opengl/input.h"
+#include "base/array.h"
+
+struct avstream_channel;
+struct display_io;
+
+using display_fn = void (*)(void* user, display_frame* frame);
+using display_context_fn = int32_t (*)(void* user, display_context* context);
+
+struct display_device {
+  uint32_t offline;
+  uint32_t fullscreen_capable;
+  uint32_t fullscreen_wanted;
+  int32_t screen_width;
+  int32_t screen_height;
+  uint32_t available;
+  array file_prefix;  // with its terminating zero
+  image capture;      // offline device only
+  uint32_t need_mouse;
+  uint32_t need_keyboard;
+  uint32_t need_joystick;
+  input_slot slots[3];  // mouse, joystick, keyboard
+  display_io* io;       // the display io that claimed the device
+};
+
+struct display_io {
+  display_device* device;
+  double period;
+  double presentation_offset;
+  int32_t frame_counter;
+  display_fn display;
+  display_context_fn attach;
+  display_context_fn detach;
+  void* user;
+  display_frame frames[2];
+  int32_t current;  // the frame last presented
+  display_stats stats;
+  array hooks;
+  avstream_channel* channel;
+  display_device** define_list;
+  int32_t window;
+  int32_t view_width;
+  int32_t view_height;
+  int32_t aspect_numerator;
+  int32_t aspect_denominator;
+  int32_t red_bits;
+  int32_t green_bits;
+  int32_t blue_bits;
+  double last_frame_at;  // device time (ms from start) of the last frame begun
+};
+
+struct display_io_handle {
+  const char* title;
+  display_io* io;
+};
+
+constexpr int DISPLAY_MAX_DEVICES = 15;
+
+// The handle whose window is open; null outside display_io_finish.
+extern display_io_handle* glut_io;
+extern int glut_must_initialize_p;
+extern int glew_must_initialize_p;
+
+void display_io_make(display_io_handle* handle);
+void display_io_define(display_io_handle* handle, display_device*** list);
+void display_io_commit(display_io_handle* handle, display_device* device);
+// Opens the window and runs the GLUT main loop; returns only if it does.
+void display_io_finish(display_io_handle* handle);
+// The parts of finish: the window before the main loop, the cleanup after it.
+void display_io_open(display_io_handle* handle);
+void display_io_teardown(display_io_handle* handle);
+[[noreturn]] void display_io_stop();
+[[noreturn]] void my_exit();
+
+int display_device_count();
+display_device* display_device_get(int index);
+int display_device_is_realtime(const display_device* device);
+int display_device_bpp(const display_device* device);
+void display_device_resolution_in_px(const display_device* device, int32_t size[2]);
+float display_device_pixel_ratio(const display_device* device);
+int32_t display_device_set_aspect_ratio(display_device* device, int32_t width, int32_t height);
+void display_device_prefer_fullscreen(display_device* device, int flag);
+void display_device_attach(display_device* device, display_fn display, display_context_fn attach,
+                           display_context_fn detach, void* user);
+int display_device_command(display_device* device, const char* name, const char* value);
+display_device* display_context_get_device(const display_context* context);
+
+// Reduces width : height to a small ratio (denominators 3, 9, 10, else height).
+void display_aspect_reduce(int32_t width, int32_t height, int32_t* numerator, int32_t* denominator);
+
+struct display_view {
+  int32_t width;
+  int32_t height;
+  int32_t numerator;
+  int32_t denominator;
+};
+// The drawn area for an aspect ratio on a screen: 720 lines, shrunk by 1/sqrt 2
+// until it fits inside the screen.
+display_view display_fit_view(int32_t numerator, int32_t denominator, int32_t screen_width,
+                              int32_t screen_height);
+// The viewport for a window of width x height: boxed to the aspect in game mode.
+void display_viewport_for(int game_mode, int32_t width, int32_t height, int32_t numerator,
+                          int32_t denominator, int32_t viewport[4]);
+
+// Window and GLUT callbacks.
+void glut_make_window(display_io_handle* handle, int fullscreen);
+void glut_delete_window(display_io_handle* handle, int leaving_game_mode);
+void glut_toggle_fullscreen(display_io_handle* handle);
+void glut_reshape_cb(int width, int height);
+void glut_timer(int value);
+// Tries the game mode strings in order; returns the index of the one chosen,
+// or -1 when none is possible (the last one then stays set).
+int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width,
+                             int32_t screen_height);

@@ -1,0 +1,221 @@
+#include "arch/opengl/display_loop.h"
+
+#include <GL/glew.h>
+#include <GL/freeglut.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/perf.h"
+#include "arch/opengl/display.h"
+#include "arch/opengl/framebuffer_texture.h"
+#include "base/thread.h"
+#include "io/avstream.h"
+#include "stb_image_write.h"
+
+namespace {
+
+display_loop_clock_fn loop_clock = get_milliseconds;
+int switching;
+int switch_attempts;
+
+void turn_upside_down(image* capture) {
+  size_t row_bytes = static_cast<size_t>(capture->width) * 4;
+  size_t stride_bytes = static_cast<size_t>(capture->stride) * 4;
+  auto* row = static_cast<unsigned char*>(malloc(row_bytes));
+  if (row == nullptr) return;
+  auto* pixels = static_cast<unsigned char*>(capture->pixels);
+  for (int32_t y = 0; y < capture->height / 2; ++y) {
+    unsigned char* a = pixels + static_cast<size_t>(y) * stride_bytes;
+    unsigned char* b = pixels + static_cast<size_t>(capture->height - 1 - y) * stride_bytes;
+    memcpy(row, a, row_bytes);
+    memcpy(a, b, row_bytes);
+    memcpy(b, row, row_bytes);
+  }
+  free(row);
+}
+
+int ends_with(const char* text, const char* tail) {
+  size_t n = strlen(text), m = strlen(tail);
+  return n >= m && strcmp(text + n - m, tail) == 0;
+}
+
+// Full-screen check: starts a switch when the wish and the mode differ.
+void check_fullscreen(display_io_handle* handle) {
+  display_device* device = handle->io->device;
+  int active = glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0;
+  if (static_cast<int>(device->fullscreen_wanted != 0) == active) {
+    switching = 0;
+  } else if (!switching) {
+    switching = 1;
+    switch_attempts = 0;
+    glut_toggle_fullscreen(handle);
+  }
+}
+
+void skip_frame(display_io_handle* handle) {
+  display_device* device = handle->io->device;
+  glutSwapBuffers();
+  if (switch_attempts > 4)
+    printf("not calling display function, switching to %s mode [f: %d].\n",
+           device->fullscreen_wanted ? "fullscreen" : "windowed", switch_attempts);
+  switch_attempts += 1;
+  if (switch_attempts % 64 == 0) {
+    printf("trying to switch again\n");
+    glut_toggle_fullscreen(handle);
+  }
+}
+
+void count_frame(display_io* io, display_frame* shown, const display_frame* previous, int index) {
+  display_stats* s = &io->stats;
+  double d = shown->time - previous->time;
+  double k = shown->commit_time - shown->define_time;
+  s->display_sum += d;
+  s->creation_sum += k;
+  if (d > s->display_max) s->display_max = d;
+  if (d < s->display_min) s->display_min = d;
+  if (k > s->creation_max) s->creation_max = k;
+  if (k < s->creation_min) s->creation_min = k;
+  s->counted += 1;
+  if (s->counted > 100 || s->display_sum > 1000.0) display_loop_report(io, index);
+}
+
+// The application has ended its display: leave, from a window.
+void end_display(display_io_handle* handle) {
+  display_device* device = handle->io->device;
+  if (!device->fullscreen_wanted) my_exit();
+  device->fullscreen_wanted = 0;
+  if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
+    glut_toggle_fullscreen(handle);
+    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) my_exit();
+  }
+}
+
+}  // namespace
+
+void display_loop_set_clock(display_loop_clock_fn clock) {
+  loop_clock = clock != nullptr ? clock : get_milliseconds;
+}
+
+void display_loop_reset_switching() {
+  switching = 0;
+  switch_attempts = 0;
+}
+
+void display_loop_report(display_io* io, int frame_index) {
+  display_stats* s = &io->stats;
+  double md = s->display_sum / s->counted;
+  double mk = s->creation_sum / s->counted;
+  perf_stat("display-ms", md, s->display_max, s->display_min);
+  perf_stat("cpu-ms", mk, s->creation_max, s->creation_min);
+  perf_log(
+      "display-fps: %.2f [%.2f .. %.2f], creation-fps: %.2f [%.2f .. %.2f], "
+      "cpu-load: %.5f [%.2f .. %.2f]\n",
+      1000.0 / md, 1000.0 / s->display_max, 1000.0 / s->display_min, 1000.0 / mk,
+      1000.0 / s->creation_max, 1000.0 / s->creation_min, mk / md, s->creation_min / md,
+      s->creation_max / md);
+  framebuffer_texture* fbt = io->frames[frame_index].fb_texture;
+  if (fbt != nullptr && fbt->blit_count > 0) {
+    perf_log("framebuffer-blit-ms: %f\n", fbt->blit_ms / fbt->blit_count);
+    fbt->blit_ms = 0.0;
+    fbt->blit_count = 0;
+  }
+  display_stats_reset(s);
+}
+
+void display_loop_capture(display_io* io) {
+  image* capture = &io->device->capture;
+  if (capture->pixels == nullptr) return;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  if (capture->stride == capture->width) {
+    glReadPixels(0, 0, capture->width, capture->height, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                 capture->pixels);
+  } else {
+    for (int32_t y = 0; y < capture->height; ++y)
+      glReadPixels(0, y, capture->width, 1, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                   static_cast<unsigned char*>(capture->pixels) +
+                       static_cast<size_t>(y) * capture->stride * 4);
+  }
+  turn_upside_down(capture);
+
+  const array* prefix = &io->device->file_prefix;
+  const char* stem = prefix->size > 0 ? static_cast<const char*>(prefix->data) : "";
+  size_t length = strlen(stem) + 32;
+  auto* name = static_cast<char*>(malloc(length));
+  if (name == nullptr) return;
+  snprintf(name, length, "%s-%08d.tga", stem, io->frame_counter);
+  if (capture->stride == capture->width && capture->kind == IMAGE_KIND_U8) {
+    if (ends_with(name, ".bmp"))
+      stbi_write_bmp(name, capture->width, capture->height, 4, capture->pixels);
+    else if (ends_with(name, ".tga"))
+      stbi_write_tga(name, capture->width, capture->height, 4, capture->pixels);
+  }
+  free(name);
+}
+
+void display_loop_step(display_io_handle* handle) {
+  display_io* io = handle->io;
+  display_device* device = io->device;
+  if (io->window > 0) glutSetWindow(io->window);
+  attach_input_devices(device, 0);
+
+  const int c = io->current, n = 1 - c;
+  display_frame* previous = &io->frames[c];
+  display_frame* frame = &io->frames[n];
+  double t = device->offline ? io->frame_counter * io->period : loop_clock();
+  double now = io->presentation_offset + (t - frame->start);
+  if (io->frame_counter == 0) {
+    previous->start = frame->start = t;
+    previous->shown_at = -io->period;
+    now = io->presentation_offset;
+  } else {
+    // Paced from the device time at which the last frame was begun: pacing
+    // from its presentation (shown-at, taken after the swap) would add each
+    // frame's drawing and swap time to the period.
+    double wait = 0.95 * io->period - (t - frame->start - io->last_frame_at);
+    if (wait > 0.0) {
+      // Not due. Swapping again here would copy the whole picture once more
+      // per idle call (a software renderer then misses the frame times) and,
+      // with flipping buffers, show the frame before last; idle calls come
+      // back at once, so spare the processor until the frame is near.
+      inthread_sleep(wait < 2.0 ? wait : 2.0);
+      return;
+    }
+  }
+  io->last_frame_at = t - frame->start;
+  frame->time = now;
+
+  check_fullscreen(handle);
+  int rolling = 1;
+  if (io->channel != nullptr) {
+    rolling = avstream_is_rolling(io->channel);
+    if (!rolling) frame->time = 0.0;
+    else if (device->offline)
+      frame->time = avstream_reltime(io->channel, io->period + previous->shown_at) + io->period;
+    else
+      frame->time = avstream_time(io->channel) + io->presentation_offset;
+  }
+
+  if (switching || switch_attempts > 4) {
+    skip_frame(handle);
+  } else {
+    if (io->channel != nullptr && !rolling) display_frame_commit_none(frame);
+    else if (io->display != nullptr) io->display(io->user, frame);
+    if (rolling && device->offline) display_loop_capture(io);
+    glutSwapBuffers();
+    double shown = device->offline ? io->period + previous->shown_at : loop_clock() - frame->start;
+    frame->shown_at = shown;
+    if (io->channel != nullptr) avstream_channel_advance(io->channel, shown, shown + io->period);
+    count_frame(io, frame, previous, n);
+    io->current = n;
+    io->frame_counter += 1;
+  }
+
+  if (rolling && frame->none) end_display(handle);
+}
+
+void glut_display_cb() {
+  if (glut_io == nullptr || glut_io->io == nullptr || glut_io->io->device == nullptr) return;
+  display_loop_step(glut_io);
+}

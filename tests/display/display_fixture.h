@@ -1,0 +1,74 @@
+// Helpers for display tests: a display io committed to one of its devices,
+// with or without a real window under the virtual X server.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "arch/opengl/display.h"
+
+// Makes a display io and commits it to its first device of the given kind.
+// Devices are never freed and a committed one stays taken, so when a test
+// process runs out of them the old ones are handed out again.
+inline display_device* display_test_commit(display_io_handle* handle, int offline) {
+  display_io_make(handle);
+  display_device** list = nullptr;
+  display_io_define(handle, &list);
+  display_device* chosen = nullptr;
+  for (int i = 0; list != nullptr && list[i] != nullptr; ++i)
+    if (static_cast<int>(list[i]->offline) == offline) chosen = chosen ? chosen : list[i];
+  if (chosen == nullptr) {
+    for (int i = 0; i < display_device_count(); ++i) {
+      display_device* d = display_device_get(i);
+      if (d->io == nullptr || d->io == handle->io) {
+        d->available = 1;
+        d->io = nullptr;
+        display_input_init(d->slots);
+        if (chosen == nullptr && static_cast<int>(d->offline) == offline) chosen = d;
+      }
+    }
+    display_io_define(handle, &list);
+  }
+  display_io_commit(handle, chosen);
+  return chosen;
+}
+
+// A committed display with its window open (16:9 unless told otherwise).
+struct DisplayWindow {
+  display_io_handle handle{};
+  display_device* device = nullptr;
+  display_io* io = nullptr;
+
+  explicit DisplayWindow(int offline = 0, const char* prefix = nullptr, display_fn fn = nullptr,
+                         void* user = nullptr) {
+    device = display_test_commit(&handle, offline);
+    io = handle.io;
+    if (prefix != nullptr) display_device_command(device, "set-file", prefix);
+    display_device_attach(device, fn, nullptr, nullptr, user);
+    display_device_set_aspect_ratio(device, 16, 9);
+    display_io_open(&handle);
+  }
+  ~DisplayWindow() {
+    if (handle.io != nullptr) {
+      glut_delete_window(&handle, 0);
+      display_io_teardown(&handle);
+    }
+  }
+};
+
+inline std::string read_file(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+inline std::string captured_stdout() {
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}

@@ -1,0 +1,226 @@
+// The display loop driven call by call with a controllable clock.
+#include <gtest/gtest.h>
+
+#include <GL/glew.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/perf.h"
+#include "arch/opengl/display.h"
+#include "arch/opengl/display_loop.h"
+#include "display_fixture.h"
+#include "io/avstream.h"
+#include "stb_image.h"
+
+namespace {
+
+double fake_now;
+double fake_clock() { return fake_now; }
+
+struct Drawn {
+  int calls = 0;
+  double last_time = -1.0;
+};
+
+// Draws the top half red and the bottom half blue.
+void draw(void* user, display_frame* frame) {
+  auto* drawn = static_cast<Drawn*>(user);
+  drawn->calls += 1;
+  drawn->last_time = display_frame_in_ms(frame);
+  display_frame_define(frame, nullptr);
+  display_io* io = frame->context->device->io;
+  glViewport(0, 0, io->view_width, io->view_height);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, io->view_height / 2, io->view_width, io->view_height - io->view_height / 2);
+  glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  display_frame_commit(frame);
+}
+
+struct Loop : testing::Test {
+  void SetUp() override {
+    fake_now = 100000.0;
+    display_loop_set_clock(fake_clock);
+    display_loop_reset_switching();
+    testing::internal::CaptureStdout();
+  }
+  void TearDown() override {
+    display_loop_set_clock(nullptr);
+    captured_stdout();
+  }
+};
+
+std::string temp_dir() {
+  char pattern[] = "/tmp/zeal-display-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  return dir != nullptr ? dir : "/tmp";
+}
+
+}  // namespace
+
+TEST_F(Loop, PacesAtNinetyFivePercentOfAPeriod) {
+  Drawn drawn;
+  DisplayWindow w(0, nullptr, draw, &drawn);
+  display_loop_step(&w.handle);  // the first call presents at once
+  EXPECT_EQ(w.io->frame_counter, 1);
+  EXPECT_EQ(drawn.calls, 1);
+  EXPECT_DOUBLE_EQ(drawn.last_time, w.io->presentation_offset);
+
+  fake_now += 31.0;
+  display_loop_step(&w.handle);
+  EXPECT_EQ(w.io->frame_counter, 1);
+  EXPECT_EQ(drawn.calls, 1);
+
+  fake_now += 1.0;
+  display_loop_step(&w.handle);
+  EXPECT_EQ(w.io->frame_counter, 2);
+  EXPECT_EQ(drawn.calls, 2);
+  EXPECT_DOUBLE_EQ(drawn.last_time, w.io->presentation_offset + 32.0);
+  EXPECT_DOUBLE_EQ(w.io->frames[w.io->current].shown_at, 32.0);
+  EXPECT_EQ(w.io->stats.counted, 2);
+}
+
+TEST_F(Loop, WithoutARollingClockFramesAreCountedButNotDrawn) {
+  Drawn drawn;
+  DisplayWindow w(0, nullptr, draw, &drawn);
+  // A channel whose clock was never started does not roll.
+  display_device_command(w.device, "stream_name", "display-not-rolling");
+  ASSERT_NE(w.io->channel, nullptr);
+  ASSERT_FALSE(avstream_is_rolling(w.io->channel));
+  for (int i = 0; i < 3; ++i) {
+    display_loop_step(&w.handle);
+    fake_now += 34.0;
+  }
+  EXPECT_EQ(drawn.calls, 0);
+  EXPECT_EQ(w.io->frame_counter, 3);
+  EXPECT_EQ(w.io->stats.counted, 3);
+  EXPECT_EQ(w.io->frames[w.io->current].none, 1u);
+  EXPECT_EQ(w.io->frames[w.io->current].time, 0.0);
+}
+
+TEST_F(Loop, TwoAltReturnsBeforeTheNextCallCauseNoSwitch) {
+  Drawn drawn;
+  DisplayWindow w(0, nullptr, draw, &drawn);
+  int window = w.io->window;
+  core_keyboard_key(w.device, 13, 1);
+  core_keyboard_key(w.device, 13, 1);
+  display_loop_step(&w.handle);
+  EXPECT_EQ(w.io->window, window);
+  EXPECT_EQ(drawn.calls, 1);
+  std::string out = captured_stdout();
+  EXPECT_EQ(out.find("switching to"), std::string::npos) << out;
+  testing::internal::CaptureStdout();
+
+  // One flip does switch; without game mode it ends in a new window.
+  core_keyboard_key(w.device, 13, 1);
+  fake_now += 40.0;
+  display_loop_step(&w.handle);
+  out = captured_stdout();
+  testing::internal::CaptureStdout();
+  EXPECT_NE(out.find("switching to fullscreen mode\n"), std::string::npos) << out;
+  EXPECT_EQ(w.device->fullscreen_wanted, 0u);
+  EXPECT_NE(w.io->window, window);
+  EXPECT_EQ(drawn.calls, 1);  // the switching frame is skipped
+  fake_now += 40.0;
+  display_loop_step(&w.handle);
+  EXPECT_EQ(drawn.calls, 2);
+}
+
+TEST_F(Loop, OfflineFramesAreWrittenUprightWithNumberedNames) {
+  std::string dir = temp_dir();
+  std::string prefix = dir + "/shot";
+  Drawn drawn;
+  DisplayWindow w(1, prefix.c_str(), draw, &drawn);
+  for (int i = 0; i < 3; ++i) display_loop_step(&w.handle);
+  EXPECT_EQ(drawn.calls, 3);
+  // Offline frames advance by exactly one period whatever the wall clock does.
+  EXPECT_DOUBLE_EQ(drawn.last_time, 2 * w.io->period);
+
+  int width = 0, height = 0, components = 0;
+  std::string name = prefix + "-00000002.tga";
+  unsigned char* pixels = stbi_load(name.c_str(), &width, &height, &components, 4);
+  ASSERT_NE(pixels, nullptr) << name;
+  EXPECT_EQ(width, 1280);
+  EXPECT_EQ(height, 720);
+  auto at = [&](int x, int y) {
+    const unsigned char* p = pixels + (static_cast<size_t>(y) * width + x) * 4;
+    return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+  };
+  EXPECT_EQ(at(10, 0), 0xFF0000u);           // row 0 is the top
+  EXPECT_EQ(at(10, height - 1), 0x0000FFu);
+  stbi_image_free(pixels);
+  for (const char* n : {"-00000000.tga", "-00000001.tga", "-00000002.tga"})
+    EXPECT_EQ(unlink((prefix + n).c_str()), 0) << n;
+  EXPECT_NE(access((prefix + "-00000003.tga").c_str(), F_OK), 0);
+  rmdir(dir.c_str());
+}
+
+TEST_F(Loop, OfflineFramesWithoutAPrefixStartWithADash) {
+  std::string dir = temp_dir();
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof(old)), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  {
+    Drawn drawn;
+    DisplayWindow w(1, nullptr, draw, &drawn);
+    display_loop_step(&w.handle);
+    display_loop_step(&w.handle);
+  }
+  EXPECT_EQ(unlink("-00000000.tga"), 0);
+  EXPECT_EQ(unlink("-00000001.tga"), 0);
+  ASSERT_EQ(chdir(old), 0);
+  rmdir(dir.c_str());
+}
+
+TEST_F(Loop, ReportsAboutOnceASecondAtThirtyFramesPerSecond) {
+  static std::string log = temp_dir() + "/perf.log";
+  perf_logfile(log.c_str());
+  Drawn drawn;
+  {
+    DisplayWindow w(0, nullptr, draw, &drawn);
+    // The first interval runs from the frames' made time 0 to the presentation
+    // offset; then 34 ms each: the 30th frame passes 1000 ms.
+    for (int i = 0; i < 29; ++i) {
+      display_loop_step(&w.handle);
+      fake_now += 34.0;
+    }
+    EXPECT_EQ(w.io->stats.counted, 29);
+    display_loop_step(&w.handle);
+    EXPECT_EQ(w.io->stats.counted, 0);
+  }
+  perf_logfile(nullptr);
+  std::string text = read_file(log);
+  EXPECT_EQ(text.rfind("display-fps: 29.43 [29.41 .. 30.00], creation-fps: ", 0), 0u) << text;
+  unlink(log.c_str());
+}
+
+TEST(LoopReport, HasTheExactFormatAndResets) {
+  static std::string log = std::string("/tmp/zeal-display-report-") + std::to_string(getpid());
+  perf_logenable(1);
+  perf_logfile(log.c_str());
+  display_io io{};
+  display_stats_reset(&io.stats);
+  io.stats = display_stats{1000.0, 300.0, 30.0, 40.0, 5.0, 20.0, 30};
+  display_loop_report(&io, 0);
+  perf_logfile(nullptr);
+  EXPECT_EQ(read_file(log),
+            "display-fps: 30.00 [25.00 .. 33.33], creation-fps: 100.00 [50.00 .. 200.00], "
+            "cpu-load: 0.30000 [0.15 .. 0.60]\n");
+  EXPECT_EQ(io.stats.counted, 0);
+  EXPECT_EQ(io.stats.display_min, 1e20);
+  EXPECT_EQ(io.stats.display_sum, 0.0);
+
+  float* means = nullptr;
+  float* maxima = nullptr;
+  int* index = nullptr;
+  ASSERT_EQ(perf_stat_get("display-ms", &means, &maxima, nullptr, &index), 10);
+  int last = (*index + 9) % 10;
+  EXPECT_FLOAT_EQ(means[last], 1000.0f / 30.0f);
+  EXPECT_FLOAT_EQ(maxima[last], 40.0f);
+  unlink(log.c_str());
+}
