@@ -8,6 +8,7 @@
 
 TEST(MidiDevice, ListPacketsGoOutEarliestFirstAndNeverEarly) {
   if (!jack_reachable()) GTEST_SKIP() << "no JACK server";
+  JackTurn turn;
   setenv("ZEAL_MIDI_API", "jack", 1);
   midi_io* io = nullptr;
   midi_io_make(&io);

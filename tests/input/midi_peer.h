@@ -1,9 +1,13 @@
 // A second MIDI client on the JACK server, as other software would be: it
 // sends into "zeal:tidepool:in" and listens to "zeal:tidepool:out".
 #pragma once
+#include <fcntl.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,6 +27,32 @@ inline bool jack_reachable() {
   jack_client_close(c);
   return true;
 }
+
+// Tests that make the client "zeal" on one JACK server take turns, and each
+// waits for the ports of the one before to be gone, so that every peer
+// finds its own "zeal:tidepool:in".
+struct JackTurn {
+  int fd = -1;
+  JackTurn() {
+    const char* server = getenv("JACK_DEFAULT_SERVER");
+    std::string path = std::string("/tmp/zeal-input-test-") + (server ? server : "default") + ".lock";
+    fd = open(path.c_str(), O_CREAT | O_RDWR, 0600);
+    if (fd >= 0) flock(fd, LOCK_EX);
+    jack_status_t status;
+    jack_client_t* c = jack_client_open("zeal-probe", JackNoStartServer, &status);
+    if (c == nullptr) return;
+    for (int i = 0; i < 100; ++i) {
+      const char** ports = jack_get_ports(c, "^zeal[^:]*:tidepool", nullptr, 0);
+      if (ports == nullptr) break;
+      jack_free(ports);
+      inthread_sleep(20);
+    }
+    jack_client_close(c);
+  }
+  ~JackTurn() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 struct MidiPeer {
   RtMidiIn in{RtMidi::UNIX_JACK, "peer"};

@@ -217,6 +217,7 @@ std::vector<Sent> parse_sent(const std::string& out) {
 
 TEST(Runtime, EchoesNotesAndSendsClockTicksThroughRealPorts) {
   if (!jack_reachable()) GTEST_SKIP() << "no JACK server";
+  JackTurn turn;
   setenv("ZEAL_MIDI_API", "jack", 1);
   std::vector<PeerMessage> got;
   bool connected = false;
