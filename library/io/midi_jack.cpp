@@ -96,6 +96,17 @@ int midi_jack_activate(midi_io* io) {
 
 void midi_jack_close(midi_io* io) {
   if (io->client == nullptr) return;
+  // Messages already due are still in the queues: give the process callback
+  // a few cycles to take them.
+  int32_t count = array_count(&io->devices, sizeof(midi_device*));
+  for (int32_t i = 0; i < count; ++i) {
+    midi_device* d = *static_cast<midi_device**>(array_element(&io->devices, sizeof(midi_device*), i));
+    auto* queue = static_cast<jack_ringbuffer_t*>(d->platform_queue);
+    for (int wait = 0; d->out_open && queue != nullptr && wait < 50; ++wait) {
+      if (jack_ringbuffer_read_space(queue) == 0) break;
+      inthread_sleep(2.0);
+    }
+  }
   jack_deactivate(client_of(io));
   jack_client_close(client_of(io));
   io->client = nullptr;

@@ -146,6 +146,12 @@ TEST(BackgroundThread, IdlesAtAQuarterSecondAndRunsTasksUntilTheAppEnds) {
   EXPECT_LT(first_call_ms.load() - made, 250.0 + 150.0);
   EXPECT_EQ(app_loader_taskcount(&app), 0);
 
+  // Loaders made while the thread walks the queues all get their turn.
+  std::vector<app_loader> many(200);
+  for (auto& l : many) app_loader_make2(&l, "many", stamp_first_call, &app);
+  for (int i = 0; i < 200 && !app_loader_ready(&many.back()); ++i) inthread_sleep(10);
+  for (auto& l : many) EXPECT_EQ(app_loader_ready(&l), 1);
+
   double stop = get_milliseconds();
   app.config.streams = 0;
   app_background_thread_wait(&app);
@@ -153,4 +159,5 @@ TEST(BackgroundThread, IdlesAtAQuarterSecondAndRunsTasksUntilTheAppEnds) {
   EXPECT_EQ(app.scheduler.queues.data, nullptr);
   app_loader_destroy(&early);
   app_loader_destroy(&late);
+  for (auto& l : many) app_loader_destroy(&l);
 }

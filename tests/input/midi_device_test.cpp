@@ -52,6 +52,17 @@ TEST(MidiDevice, ListPacketsGoOutEarliestFirstAndNeverEarly) {
   }
   midi_event_list_destroy(list);
   midi_device_out(out, nullptr);
+
+  // Closing sends what is still pending (within a second) first, so that
+  // a note-off is not lost.
+  list = midi_event_list_new();
+  midi_event_list_add_at(list, &e, 100.0);
+  midi_device_out(out, list);
   midi_io_finish(&io);
+  got = peer.wait_for(5, 1000);
+  ASSERT_EQ(got.size(), 5u);
+  EXPECT_EQ(got[4].bytes, (std::vector<uint8_t>{0x82, 64, 0}));
+  EXPECT_GE(got[4].at, list->host_time + 100000000u);
+  midi_event_list_destroy(list);
   unsetenv("ZEAL_MIDI_API");
 }

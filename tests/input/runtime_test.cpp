@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/app_input.h"
 #include "app/bus.h"
+#include "io/avstream.h"
 #include "io/midi.h"
 #include "midi_peer.h"
 
@@ -281,4 +283,60 @@ TEST(Runtime, EchoesNotesAndSendsClockTicksThroughRealPorts) {
     EXPECT_GE(match->stamp, last_stamp);
     last_stamp = match->stamp;
   }
+}
+
+namespace {
+
+// --- The MIDI callbacks on their own, without a MIDI service. ---
+
+std::string midi_calls;
+
+int32_t note_midi(uint32_t stream, uint32_t phase, App* app) {
+  midi_calls += std::to_string(stream) + ":" + std::to_string(phase) + " ";
+  if (stream == APP_STREAM_MIDI_IN && phase == APP_STEP)
+    midi_calls += "len" + std::to_string(midi_packet_length(app->midi_packet)) + " ";
+  // A slow begin leaves the thread ticks to catch up; the first step ends it.
+  if (stream == APP_STREAM_MIDI_OUT && phase == APP_BEGIN) inthread_sleep(5.0);
+  if (stream == APP_STREAM_MIDI_OUT && phase == APP_STEP) return APP_END;
+  return APP_STEP;
+}
+
+}  // namespace
+
+TEST(Runtime, MidiInCallbackPostsEveryDecodedEventThenStepsTheStream) {
+  App app{};
+  app.config.streams = APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN;
+  app.handler = note_midi;
+  app.bus_lock.store(1);
+  app_bus_make(&app);
+  const uint8_t data[] = {0xB1, 7, 100, 0xF8, 0x90, 60};  // the last message is cut short
+  uint8_t packet[MIDI_PACKET_HEADER + sizeof data];
+  midi_packet_write(packet, 1, data, sizeof data);
+  midi_calls.clear();
+  app_midifn(&app, packet);
+  EXPECT_EQ(midi_calls, "16:0 16:2 len6 ");
+  EXPECT_EQ(app.midi_packet, nullptr);
+  auto* ring = static_cast<lf_ringbuffer*>(array_element(&app.bus.producers, sizeof(lf_ringbuffer), 0));
+  ASSERT_EQ(lf_ringbuffer_used(ring), 64);
+  midi_event e;
+  lf_ringbuffer_read(ring, &e, 32);
+  EXPECT_EQ(e.kind, MIDI_KIND_CHANNEL);
+  EXPECT_EQ(e.second, 100);
+  lf_ringbuffer_read(ring, &e, 32);
+  EXPECT_EQ(e.kind, MIDI_KIND_CLOCK);
+  app_bus_destroy(&app);
+}
+
+TEST(Runtime, MidiOutThreadStopsCallingOnceItsStreamEnds) {
+  App app{};
+  app.config.name = "midi-out-test";
+  app.config.streams = APP_STREAM_MIDI_OUT | APP_STREAM_AUDIO;
+  app.handler = note_midi;
+  midi_calls.clear();
+  midiout_thread(&app);
+  EXPECT_EQ(midi_calls, "32:0 32:2 32:1 ");
+  EXPECT_GE(app.midi_out_ticks, 1u);
+  EXPECT_LT(app.midi_out_ticks, 15u);  // the catch-up stopped with the stream
+  EXPECT_DOUBLE_EQ(midiout_telltime(&app), app.midi_out_ms - 500.0);
+  avstream_destroy(app.midi_out_channel);
 }
