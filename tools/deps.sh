@@ -10,7 +10,7 @@ packages=(
   libsndfile1-dev                    # WAV writing and sound-file reading
   freeglut3-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri  # window, OpenGL
   libstb-dev                         # PNG loading, TGA writing
-  librtmidi-dev                      # MIDI ports
+  librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)
   xvfb xauth xdotool                 # virtual X server and synthetic input for tests
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   ffmpeg sox                         # the rendered film; sound checks

@@ -1,10 +1,43 @@
-// Control-input glue of the main sequence. The control bus does not exist
-// yet: the stream is dropped.
-#include "app/app.h"
-#include "app/app_steps.h"
+// Control-input glue of the main sequence: the bus and, when no audio or
+// display output drives the control tick, a thread of its own.
+#include <cstdio>
 
-void app_control_setup(App* app, uint32_t) {
-  app->config.streams &= ~static_cast<int32_t>(APP_STREAM_CONTROL_IN);
+#include "app/app.h"
+#include "app/app_input.h"
+#include "app/app_steps.h"
+#include "app/bus.h"
+#include "io/avstream.h"
+
+double time_now(void*) { return get_milliseconds(); }
+
+void* controlin_thread(void* arg) {
+  auto* app = static_cast<App*>(arg);
+  while (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
+    app_controlin(app, avstream_time(app->control_channel));
+    inthread_sleep(5.0);
+  }
+  return nullptr;
 }
-void app_control_thread_start(App*) {}
-void app_control_finish(App*) {}
+
+void app_control_setup(App* app, uint32_t) { app_bus_make(app); }
+
+void app_control_thread_start(App* app) {
+  app->control_thread_running = 1;
+  app->control_channel = avstream_add_channel("CONTROL_IN", time_now, nullptr);
+  if (app->control_channel == nullptr) {
+    printf("ERROR: cannot make the CONTROL_IN clock channel\n");
+    app->control_thread_running = 0;
+    return;
+  }
+  if (thread_start(&app->control_thread, controlin_thread, app) != 0) {
+    printf("ERROR: cannot start the control-in thread\n");
+    app->control_thread_running = 0;
+    return;
+  }
+  if (!app_has_stream(app, APP_STREAM_MIDI_OUT)) avstream_start(app->control_channel, 0);
+}
+
+void app_control_finish(App* app) {
+  if (app->control_thread_running) thread_waitfor(&app->control_thread);
+  app_bus_destroy(app);
+}

@@ -1,10 +1,108 @@
-// MIDI glue of the main sequence. No MIDI service exists yet: both MIDI
-// streams are dropped as when no client can be made.
-#include "app/app.h"
-#include "app/app_steps.h"
+// MIDI glue of the main sequence: the devices, the MIDI-in callback and the
+// MIDI-out thread.
+#include <cstdio>
 
-void app_midi_setup(App* app, uint32_t) {
-  app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT);
+#include "app/app.h"
+#include "app/app_input.h"
+#include "app/app_steps.h"
+#include "app/bus.h"
+#include "io/avstream.h"
+#include "io/midi.h"
+#include "io/midi_decode.h"
+
+namespace {
+
+// One MIDI client per process.
+midi_io* the_midi_io;
+
+constexpr double kTickMs = 1000.0 / 3640.0;
+
+}  // namespace
+
+void app_midifn(void* arg, const uint8_t* packet) {
+  auto* app = static_cast<App*>(arg);
+  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
+    int32_t n = midi_event_count(packet);
+    for (int32_t i = 0; i < n; ++i) {
+      midi_event event;
+      midi_event_get(packet, &event, i);
+      app_bus_post(app, app->midi_in_ring, &event);
+    }
+  }
+  if (app_has_stream(app, APP_STREAM_MIDI_IN)) {
+    app->midi_packet = packet;
+    app_two_call_step(app, APP_STREAM_MIDI_IN);
+    app->midi_packet = nullptr;
+  }
 }
-void app_midi_commit(App*) {}
-void app_midi_finish(App*) {}
+
+double midiout_telltime(void* arg) {
+  auto* app = static_cast<App*>(arg);
+  return app->midi_out_ms - 500.0;
+}
+
+void* midiout_thread(void* arg) {
+  auto* app = static_cast<App*>(arg);
+  avstream_channel* channel = avstream_add_channel(app->config.name, midiout_telltime, app);
+  app->midi_out_channel = channel;
+  if (channel != nullptr && !app_has_stream(app, APP_STREAM_DISPLAY)) avstream_start(channel, 0);
+  double t0 = get_milliseconds();
+  if (app->handler(APP_STREAM_MIDI_OUT, APP_BEGIN, app) == APP_END) app_quit(app, APP_STREAM_MIDI_OUT);
+  while (app_has_stream(app, APP_STREAM_MIDI_OUT)) {
+    double elapsed = get_milliseconds() - t0;
+    // Catch up tick by tick after a late wake-up, but never call a handler
+    // whose stream has just ended.
+    while (elapsed > app->midi_out_ms && app_has_stream(app, APP_STREAM_MIDI_OUT)) {
+      if (channel != nullptr && avstream_is_rolling(channel) &&
+          app->handler(APP_STREAM_MIDI_OUT, APP_STEP, app) == APP_END) {
+        app->handler(APP_STREAM_MIDI_OUT, APP_END, app);
+        app_quit(app, APP_STREAM_MIDI_OUT);
+      }
+      if (channel != nullptr)
+        avstream_channel_advance(channel, app->midi_out_ms, app->midi_out_ms + kTickMs);
+      app->midi_out_ticks += 1;
+      app->midi_out_ms += kTickMs;
+    }
+    inthread_sleep(kTickMs);
+  }
+  return nullptr;
+}
+
+void app_midi_setup(App* app, uint32_t flags) {
+  midi_io_make(&the_midi_io);
+  midi_device* out = nullptr;
+  midi_device* in = nullptr;
+  if (flags & APP_STREAM_MIDI_OUT) {
+    midi_io_define_device(the_midi_io, &out);
+    midi_device_set_name(out, "tidepool:out");
+    midi_device_enable_out(out);
+  }
+  if (flags & APP_STREAM_MIDI_IN) {
+    midi_io_define_device(the_midi_io, &in);
+    midi_device_set_name(in, "tidepool:in");
+    midi_device_in(in, app_midifn, app);
+  }
+  if (in == nullptr) app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_IN);
+  if (out == nullptr) app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_OUT);
+  app->midi_in = in;
+  app->midi_out = out;
+}
+
+void app_midi_commit(App* app) {
+  if (app->midi_in == nullptr && app->midi_out == nullptr) return;
+  midi_io_commit(the_midi_io);
+  if (app->midi_out != nullptr) {
+    app->midi_out_ms = 0;
+    app->midi_out_ticks = 0;
+    if (thread_start(&app->midi_out_thread, midiout_thread, app) != 0)
+      printf("ERROR: cannot start the MIDI-out thread\n");
+  }
+}
+
+void app_midi_finish(App* app) {
+  // The thread ends with its stream; join it even if the stream already quit.
+  if (app->midi_out_thread.record != nullptr) thread_waitfor(&app->midi_out_thread);
+  midi_io_finish(&the_midi_io);
+  app->midi_in = nullptr;
+  app->midi_out = nullptr;
+}

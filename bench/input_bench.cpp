@@ -1,0 +1,66 @@
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "app/app.h"
+#include "app/bus.h"
+#include "io/midi_decode.h"
+#include "io/midi_event.h"
+
+namespace {
+
+int32_t read_all(uint32_t, uint32_t, App* app) {
+  uint8_t event[APP_BUS_EVENT_BYTES];
+  while (event_has_next(app, nullptr)) event_get_next(app, event);
+  return APP_STEP;
+}
+
+}  // namespace
+
+// A control tick that moves a full producer ring (64 events) to the consumer
+// and lets the handler read them: the most a tick ever carries per source.
+static void BM_ControlTickFullRing(benchmark::State& state) {
+  App app{};
+  app.config.streams = APP_STREAM_CONTROL_IN;
+  app.handler = read_all;
+  app.bus_lock.store(1);
+  app_bus_make(&app);
+  midi_event e;
+  noteon(&e, 0, 60, 100);
+  for (auto _ : state) {
+    for (int i = 0; i < APP_BUS_RING_EVENTS; ++i) app_bus_post(&app, app.midi_in_ring, &e);
+    app_controlin(&app, 0);
+  }
+  state.SetItemsProcessed(state.iterations() * APP_BUS_RING_EVENTS);
+  app_bus_destroy(&app);
+}
+BENCHMARK(BM_ControlTickFullRing);
+
+// Decoding every event of a four-message packet, as the MIDI-in callback does.
+static void BM_DecodePacket(benchmark::State& state) {
+  const uint8_t data[] = {0x90, 60, 100, 0xB1, 7, 100, 0xF8, 0x80, 60, 0};
+  std::vector<uint8_t> packet(MIDI_PACKET_HEADER + sizeof data);
+  midi_packet_write(packet.data(), 0, data, sizeof data);
+  for (auto _ : state) {
+    int32_t n = midi_event_count(packet.data());
+    for (int32_t i = 0; i < n; ++i) {
+      midi_event e;
+      midi_event_get(packet.data(), &e, i);
+      benchmark::DoNotOptimize(e);
+    }
+  }
+}
+BENCHMARK(BM_DecodePacket);
+
+// Building a full event list (20 packets of three bytes).
+static void BM_EventListFill(benchmark::State& state) {
+  midi_event e;
+  cc(&e, 0, 1, 2);
+  for (auto _ : state) {
+    midi_event_list* list = midi_event_list_new();
+    for (int i = 0; i < 20; ++i) midi_event_list_add_at(list, &e, i);
+    benchmark::DoNotOptimize(list->buffer);
+    midi_event_list_destroy(list);
+  }
+}
+BENCHMARK(BM_EventListFill);

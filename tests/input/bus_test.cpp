@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "app/bus.h"
+#include "base/thread.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+constexpr int32_t kWrap = 0x7fffffff;  // the largest index; the next is 0
+
+// An event whose eight words all carry the same number, so tearing shows.
+struct Event {
+  int32_t words[8];
+};
+Event numbered(int32_t n) {
+  Event e;
+  for (auto& w : e.words) w = n;
+  return e;
+}
+bool whole(const Event& e) {
+  for (auto w : e.words)
+    if (w != e.words[0]) return false;
+  return true;
+}
+
+// The handler reads up to `budget` events per step and records them.
+struct Reader {
+  int32_t budget = 1000;
+  bool quit_in_step = false;
+  std::vector<Event> got;
+  int steps = 0;
+};
+Reader* reader;
+
+int32_t read_events(uint32_t, uint32_t phase, App* app) {
+  if (phase != APP_STEP) return APP_STEP;
+  ++reader->steps;
+  for (int32_t i = 0; i < reader->budget && event_has_next(app, nullptr) == 8; ++i) {
+    Event e;
+    event_get_next(app, &e);
+    reader->got.push_back(e);
+  }
+  return reader->quit_in_step ? APP_END : APP_STEP;
+}
+
+struct Bus {
+  App app{};
+  Reader r;
+  Bus() {
+    reader = &r;
+    app.config.streams = APP_STREAM_CONTROL_IN | APP_STREAM_AUDIO;
+    app.handler = read_events;
+    app.bus_lock.store(1);
+    app_bus_make(&app);
+  }
+  ~Bus() { app_bus_destroy(&app); }
+  lf_ringbuffer* producer(int32_t i) {
+    return static_cast<lf_ringbuffer*>(array_element(&app.bus.producers, sizeof(lf_ringbuffer), i));
+  }
+  lf_ringbuffer* consumer() {
+    return static_cast<lf_ringbuffer*>(array_element(&app.bus.consumers, sizeof(lf_ringbuffer), 0));
+  }
+};
+
+void expect_numbers(const std::vector<Event>& got, int32_t first, int32_t count) {
+  ASSERT_EQ(static_cast<int32_t>(got.size()), count);
+  for (int32_t i = 0; i < count; ++i) {
+    EXPECT_TRUE(whole(got[i]));
+    EXPECT_EQ(got[i].words[0], first + i);
+  }
+}
+
+}  // namespace
+
+TEST(Ring, HoldsExactlyItsEventsAcrossTheWrapOfEitherIndex) {
+  // Empty rings whose next write crosses 2^31 after 10 events, whose next
+  // read does so, and fresh rings.
+  const int32_t starts[][2] = {{kWrap - 10 * 32, kWrap - 10 * 32 + 1}, {-1, 0}, {kWrap, 0},
+                               {kWrap - 40, kWrap - 39}};
+  for (auto& s : starts) {
+    lf_ringbuffer ring{};
+    lf_ringbuffer_make(&ring, 32, 64);
+    EXPECT_EQ(ring.data.size, 2048);
+    EXPECT_EQ(ring.data.capacity, 4096);
+    ring.read.store(s[0]);
+    ring.write.store(s[1]);
+    for (int round = 0; round < 3; ++round) {
+      for (int32_t i = 0; i < 64; ++i) {
+        Event e = numbered(round * 100 + i);
+        ASSERT_EQ(lf_ringbuffer_write(&ring, &e, 32), 1) << s[0] << " " << i;
+      }
+      Event extra = numbered(-1);
+      EXPECT_EQ(lf_ringbuffer_write(&ring, &extra, 32), 0);
+      EXPECT_EQ(lf_ringbuffer_used(&ring), 2048);
+      for (int32_t i = 0; i < 64; ++i) {
+        Event e{};
+        ASSERT_EQ(lf_ringbuffer_read(&ring, &e, 32), 1);
+        EXPECT_TRUE(whole(e));
+        EXPECT_EQ(e.words[0], round * 100 + i);
+      }
+      EXPECT_EQ(lf_ringbuffer_read(&ring, nullptr, 32), 0);
+      EXPECT_GE(ring.read.load(), 0);
+      EXPECT_GE(ring.write.load(), 0);
+    }
+    lf_ringbuffer_destroy(&ring);
+  }
+}
+
+TEST(Bus, FullProducerDropsSilentlyAndMoreThanARingfulMovesOverTicks) {
+  Bus bus;
+  CaptureStdout();
+  for (int32_t i = 0; i < 70; ++i) {
+    Event e = numbered(i);
+    app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  }
+  EXPECT_EQ(GetCapturedStdout(), "");
+  app_controlin(&bus.app, 12.5);
+  EXPECT_EQ(bus.app.control_ms, 12.5);
+  expect_numbers(bus.r.got, 0, 64);
+
+  // A larger producer: 150 waiting events move 64 per tick, none lost.
+  lf_ringbuffer* big = bus.producer(0);
+  lf_ringbuffer_destroy(big);
+  lf_ringbuffer_make(big, 32, 200);
+  for (int32_t i = 0; i < 150; ++i) {
+    Event e = numbered(i);
+    ASSERT_EQ(lf_ringbuffer_write(big, &e, 32), 1);
+  }
+  bus.r.got.clear();
+  app_controlin(&bus.app, 1);
+  EXPECT_EQ(bus.r.got.size(), 64u);
+  app_controlin(&bus.app, 2);
+  EXPECT_EQ(bus.r.got.size(), 128u);
+  app_controlin(&bus.app, 3);
+  expect_numbers(bus.r.got, 0, 150);
+}
+
+TEST(Bus, FullConsumerDropsWithTheWarningNamingIt) {
+  Bus bus;
+  for (int32_t i = 0; i < 64; ++i) {
+    Event e = numbered(i);
+    app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+    int32_t display[6] = {1000 + i, 0, 1, 65, 4, 65};
+    control_event_handler(&bus.app, display, 6);
+  }
+  CaptureStdout();
+  app_controlin(&bus.app, 0);
+  EXPECT_EQ(GetCapturedStdout(),
+            "WARNING: one output is running too slow (0) (must write: 64, written: 0)\n");
+  expect_numbers(bus.r.got, 0, 64);  // the display events were lost
+}
+
+TEST(Bus, UnreadEventsAreGoneAtTheNextTick) {
+  Bus bus;
+  bus.r.budget = 1;
+  for (int32_t i = 0; i < 3; ++i) {
+    Event e = numbered(i);
+    app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  }
+  app_controlin(&bus.app, 0);
+  expect_numbers(bus.r.got, 0, 1);
+  EXPECT_EQ(event_has_next(&bus.app, nullptr), 0);
+  Event e = numbered(7);
+  app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  bus.r.budget = 1000;
+  app_controlin(&bus.app, 0);
+  ASSERT_EQ(bus.r.got.size(), 2u);
+  EXPECT_EQ(bus.r.got[1].words[0], 7);
+}
+
+TEST(Bus, ShortDisplayEventTakesAWholeZeroPaddedSlot) {
+  Bus bus;
+  Event stale = numbered(-1);  // leaves garbage where the next event goes
+  app_bus_post(&bus.app, bus.app.display_events_ring, &stale);
+  lf_ringbuffer_read(bus.producer(1), nullptr, 32);
+  int32_t key[6] = {948590299, 0, 1, 97, 4, 97};
+  control_event_handler(&bus.app, key, 6);
+  EXPECT_EQ(lf_ringbuffer_used(bus.producer(1)), 32);
+  int32_t twelve[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  control_event_handler(&bus.app, twelve, 12);  // cut to 32 bytes
+  app_controlin(&bus.app, 0);
+  ASSERT_EQ(bus.r.got.size(), 2u);
+  EXPECT_EQ(memcmp(bus.r.got[0].words, key, sizeof key), 0);
+  EXPECT_EQ(bus.r.got[0].words[6], 0);
+  EXPECT_EQ(bus.r.got[0].words[7], 0);
+  EXPECT_EQ(memcmp(bus.r.got[1].words, twelve, 32), 0);
+}
+
+TEST(Bus, UnknownRingsWarnAndNothingFlowsWithoutTheControlStream) {
+  Bus bus;
+  Event e = numbered(1);
+  CaptureStdout();
+  app_bus_post(&bus.app, 2, &e);
+  app_bus_post(&bus.app, -1, &e);
+  bus.app.control_ring = 3;
+  EXPECT_EQ(event_has_next(&bus.app, nullptr), 0);
+  EXPECT_EQ(GetCapturedStdout(),
+            "WARNING: ignoring event on unconnected source.\n"
+            "WARNING: ignoring event on unconnected source.\n"
+            "WARNING: ignoring unknown consumer.\n");
+  bus.app.control_ring = 0;
+  bus.app.config.streams = APP_STREAM_AUDIO;
+  app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  EXPECT_EQ(lf_ringbuffer_used(bus.producer(0)), 0);
+}
+
+TEST(Bus, TickSkipsTheMoveWhileTheLockIsHeldButStillSteps) {
+  Bus bus;
+  Event e = numbered(5);
+  app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  bus.app.bus_lock.store(0);
+  double t = 0;
+  app_controlin(&bus.app, 3.0);
+  EXPECT_EQ(bus.r.steps, 1);
+  EXPECT_TRUE(bus.r.got.empty());
+  EXPECT_EQ(bus.app.bus_lock.load(), 0);
+  bus.app.bus_lock.store(1);
+  app_controlin(&bus.app, 4.0);
+  expect_numbers(bus.r.got, 5, 1);
+  event_has_next(&bus.app, &t);
+  EXPECT_EQ(t, 4.0);
+}
+
+TEST(Bus, HandlerQuittingWithUnreadEventsEndsTheTick) {
+  Bus bus;
+  bus.r.budget = 0;
+  bus.r.quit_in_step = true;
+  Event e = numbered(1);
+  app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  app_controlin(&bus.app, 0);
+  EXPECT_EQ(app_has_stream(&bus.app, APP_STREAM_CONTROL_IN), 0);
+  EXPECT_EQ(bus.r.steps, 1);
+}
+
+TEST(Bus, ConcurrentProducerLosesNothingThatFitsAndNeverTears) {
+  Bus bus;
+  // Start near the wrap so that both indices cross 2^31 during the run.
+  bus.producer(0)->read.store(kWrap - 4096);
+  bus.producer(0)->write.store(kWrap - 4095);
+  bus.consumer()->read.store(kWrap - 64000);
+  bus.consumer()->write.store(kWrap - 63999);
+  std::atomic<bool> done{false};
+  std::atomic<int32_t> sent{0};
+  std::thread producer([&] {
+    double end = get_milliseconds() + 2500;
+    int32_t n = 0;
+    while (get_milliseconds() < end) {
+      Event e = numbered(n);
+      if (lf_ringbuffer_write(bus.producer(0), &e, 32)) {
+        ++n;
+        if (n % 16 == 0) std::this_thread::yield();
+      } else {
+        std::this_thread::yield();
+      }
+    }
+    sent.store(n);
+    done.store(true);
+  });
+  while (!done.load()) {
+    app_controlin(&bus.app, 0);
+    inthread_sleep(0.5);
+  }
+  producer.join();
+  app_controlin(&bus.app, 0);
+  ASSERT_GT(sent.load(), 1000);
+  expect_numbers(bus.r.got, 0, sent.load());
+  EXPECT_LT(bus.producer(0)->write.load(), kWrap - 4095);  // wrapped
+  EXPECT_LT(bus.consumer()->write.load(), kWrap - 63999);
+}

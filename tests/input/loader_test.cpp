@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/loader.h"
+#include "base/thread.h"
+
+namespace {
+
+std::string calls;
+
+// Finishes at the call numbered by the loader's result (1 = first call);
+// the continuation counts the calls.
+int32_t counted(app_task* task, app_loader* loader) {
+  calls += app_loader_identifier(loader);
+  task->continuation += 1;
+  if (task->continuation < app_loader_result(loader)) return 0;
+  app_loader_set_ready(loader);
+  return 1;
+}
+
+std::vector<std::string> task_order(const App& app) {
+  std::vector<std::string> out;
+  auto* tasks = static_cast<app_task*>(app.scheduler.tasks.data);
+  for (int32_t i = 0; i < app_loader_taskcount(&app); ++i)
+    out.push_back(app_loader_identifier(tasks[i].loader));
+  return out;
+}
+
+struct Loaders {
+  App app{};
+  std::vector<app_loader*> made;
+  Loaders() { calls.clear(); }
+  app_loader* make(const char* name, int32_t finish_at) {
+    auto* l = new app_loader{};
+    app_loader_make3(l, name, counted, &app, finish_at);
+    made.push_back(l);
+    return l;
+  }
+  ~Loaders() {
+    pt_scheduler_destroy(&app.scheduler);
+    for (auto* l : made) {
+      app_loader_destroy(l);
+      delete l;
+    }
+  }
+};
+
+}  // namespace
+
+TEST(Loader, KeepsItsIdentifierResultAndReadyFlag) {
+  Loaders s;
+  app_loader* a = s.make("virtual://root/dat/x.png", 7);
+  EXPECT_STREQ(app_loader_identifier(a), "virtual://root/dat/x.png");
+  EXPECT_EQ(a->identifier.size, 25);
+  EXPECT_EQ(a->identifier.capacity, 50);
+  EXPECT_EQ(app_loader_result(a), 7);
+  EXPECT_EQ(app_loader_ready(a), 0);
+  app_loader_set_ready(a);
+  EXPECT_EQ(app_loader_ready(a), 1);
+  app_loader_unset_ready(a);
+  EXPECT_EQ(app_loader_ready(a), 0);
+  array ids;
+  app_loader_identifiers(&ids, a);
+  EXPECT_EQ(ids.data, a->identifier.data);
+  app_loader_destroy(a);
+  EXPECT_EQ(app_loader_identifier(a), nullptr);
+  EXPECT_EQ(a->identifier.capacity, 0);
+
+  auto* b = new app_loader{};
+  app_loader_make2(b, nullptr, counted, &s.app);
+  s.made.push_back(b);
+  EXPECT_EQ(app_loader_identifier(b), nullptr);
+  EXPECT_EQ(app_loader_result(b), 0);
+  EXPECT_EQ(app_loader_taskcount(&s.app), 0);  // queued, not yet taken
+}
+
+TEST(Scheduler, TaskFinishedAtItsFirstCallRunsOnce) {
+  Loaders s;
+  app_loader* a = s.make("a", 1);
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
+  EXPECT_EQ(calls, "a");
+  EXPECT_EQ(app_loader_ready(a), 1);
+}
+
+TEST(Scheduler, LoadersMadeBeforeAStepRunInThatStepInQueueOrder) {
+  Loaders s;
+  s.make("a", 3);
+  s.make("b", 3);
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
+  EXPECT_EQ(calls, "ab");
+  s.make("c", 1);
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
+  EXPECT_EQ(calls, "ababc");
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
+  EXPECT_EQ(calls, "ababcab");
+}
+
+TEST(Scheduler, FinishedTaskInTheMiddleTakesTheLastUnfinished) {
+  Loaders s;
+  s.make("a", 5);
+  s.make("b", 1);
+  s.make("c", 5);
+  s.make("d", 5);
+  s.make("e", 1);
+  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 3);
+  EXPECT_EQ(task_order(s.app), (std::vector<std::string>{"a", "d", "c"}));
+  // Everything finished at once empties the array.
+  Loaders t;
+  t.make("x", 1);
+  t.make("y", 1);
+  EXPECT_EQ(pt_scheduler_step(&t.app.scheduler), 0);
+  EXPECT_EQ(app_loader_taskcount(&t.app), 0);
+}
+
+namespace {
+
+std::atomic<double> first_call_ms{0};
+int32_t stamp_first_call(app_task*, app_loader* loader) {
+  first_call_ms.store(get_milliseconds());
+  app_loader_set_ready(loader);
+  return 1;
+}
+
+}  // namespace
+
+TEST(BackgroundThread, IdlesAtAQuarterSecondAndRunsTasksUntilTheAppEnds) {
+  App app{};
+  app.config.streams = APP_STREAM_AUDIO;
+  app_loader early{};
+  app_loader_make2(&early, "early", stamp_first_call, &app);  // before the thread
+  app_background_thread_start(&app);
+  for (int i = 0; i < 100 && !app_loader_ready(&early); ++i) inthread_sleep(10);
+  EXPECT_EQ(app_loader_ready(&early), 1);
+
+  inthread_sleep(300);  // the thread now sleeps its idle quarter second
+  app_loader late{};
+  double made = get_milliseconds();
+  app_loader_make2(&late, "late", stamp_first_call, &app);
+  for (int i = 0; i < 100 && !app_loader_ready(&late); ++i) inthread_sleep(10);
+  ASSERT_EQ(app_loader_ready(&late), 1);
+  EXPECT_LT(first_call_ms.load() - made, 250.0 + 150.0);
+  EXPECT_EQ(app_loader_taskcount(&app), 0);
+
+  // Loaders made while the thread walks the queues all get their turn.
+  std::vector<app_loader> many(200);
+  for (auto& l : many) app_loader_make2(&l, "many", stamp_first_call, &app);
+  for (int i = 0; i < 200 && !app_loader_ready(&many.back()); ++i) inthread_sleep(10);
+  for (auto& l : many) EXPECT_EQ(app_loader_ready(&l), 1);
+
+  double stop = get_milliseconds();
+  app.config.streams = 0;
+  app_background_thread_wait(&app);
+  EXPECT_LT(get_milliseconds() - stop, 250.0 + 150.0);
+  EXPECT_EQ(app.scheduler.queues.data, nullptr);
+  app_loader_destroy(&early);
+  app_loader_destroy(&late);
+  for (auto& l : many) app_loader_destroy(&l);
+}
