@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "app/app_steps.h"
+#include "app/bus.h"
 #include "io/audio.h"
 
 namespace {
@@ -25,10 +26,7 @@ char* diskwriter_file_name(const App* app) {
 
 void audiofn(void* arg, audio_frame* frame) {
   auto* app = static_cast<App*>(arg);
-  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
-    // The control tick runs here at audio_frame_in_ms(frame) once the control
-    // bus exists.
-  }
+  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) app_controlin(app, audio_frame_in_ms(frame));
   if (!app_has_stream(app, APP_STREAM_AUDIO)) {
     audio_frame_commit_none(frame);
     return;

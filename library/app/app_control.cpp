@@ -6,6 +6,7 @@
 #include "app/app_input.h"
 #include "app/app_steps.h"
 #include "app/bus.h"
+#include "arch/opengl/input.h"
 #include "io/avstream.h"
 
 double time_now(void*) { return get_milliseconds(); }
@@ -19,7 +20,13 @@ void* controlin_thread(void* arg) {
   return nullptr;
 }
 
-void app_control_setup(App* app, uint32_t) { app_bus_make(app); }
+void app_control_setup(App* app, uint32_t) {
+  if (app_has_stream(app, APP_STREAM_DISPLAY) && app->display != nullptr) {
+    for (uint32_t id : {INPUT_JOYSTICK_ID, INPUT_MOUSE_ID, INPUT_KEYBOARD_ID})
+      event_add_handler(app->display, id, control_event_handler, app);
+  }
+  app_bus_make(app);
+}
 
 void app_control_thread_start(App* app) {
   app->control_thread_running = 1;

@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "app/app_steps.h"
+#include "app/bus.h"
 #include "arch/opengl/display.h"
 
 namespace {
@@ -20,7 +21,9 @@ void app_display(void* user, display_frame* frame) {
     return;
   }
   app->display_frame = frame;
-  // The control tick moves here once the bus exists and audio is gone.
+  // Without audio the display frames drive the control tick.
+  if (!app_has_stream(app, APP_STREAM_AUDIO) && app_has_stream(app, APP_STREAM_CONTROL_IN))
+    app_controlin(app, display_frame_in_ms(frame));
   if (app->handler(APP_STREAM_DISPLAY, APP_STEP, app) == APP_END) app_quit(app, APP_STREAM_DISPLAY);
   app->display_frame = nullptr;
 }
