@@ -1,0 +1,137 @@
+// Checks over the whole rendered piece, rendered once per test process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <set>
+#include <vector>
+
+#include "analysis.h"
+#include "piece/sound.h"
+
+namespace {
+
+struct Render {
+  std::vector<float> left, right;
+};
+
+static int keep(void* arg, const float* left, const float* right) {
+  auto* r = static_cast<Render*>(arg);
+  r->left.insert(r->left.end(), left, left + PIPE_BLOCK);
+  r->right.insert(r->right.end(), right, right + PIPE_BLOCK);
+  return 1;
+}
+
+const Render& piece() {
+  static Render r = [] {
+    Render fresh;
+    chords_i = 0;  // as in a fresh process
+    sound_render_piece(keep, &fresh);
+    return fresh;
+  }();
+  return r;
+}
+
+static void fft(std::vector<std::complex<double>>& a) {
+  size_t n = a.size();
+  for (size_t i = 1, j = 0; i < n; ++i) {
+    size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(a[i], a[j]);
+  }
+  for (size_t len = 2; len <= n; len <<= 1) {
+    std::complex<double> step = std::polar(1.0, -2 * M_PI / len);
+    for (size_t i = 0; i < n; i += len) {
+      std::complex<double> w = 1;
+      for (size_t k = 0; k < len / 2; ++k, w *= step) {
+        auto u = a[i + k], v = a[i + k + len / 2] * w;
+        a[i + k] = u + v;
+        a[i + k + len / 2] = u - v;
+      }
+    }
+  }
+}
+
+// Energy per MIDI note (a band of one semitone) of 2^17 samples (3 s) from `first`.
+static std::vector<double> note_energies(const std::vector<float>& x, size_t first) {
+  const size_t n = 1 << 17;
+  std::vector<std::complex<double>> a(n);
+  for (size_t i = 0; i < n; ++i) a[i] = x[first + i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / n));
+  fft(a);
+  // Each bin counts towards the notes near it, weighted by a Gaussian of
+  // a third of a semitone: the grains' short windows spread every note over a few.
+  std::vector<double> energy(128, 0.0);
+  for (size_t bin = 1; bin < n / 2; ++bin) {
+    double note = 69 + 12 * std::log2(bin * 44100.0 / n / 440.0);
+    for (int m = std::max(0, (int)note - 2); m <= std::min(127, (int)note + 2); ++m)
+      energy[m] += std::norm(a[bin]) * std::exp(-5.0 * (note - m) * (note - m));
+  }
+  return energy;
+}
+
+TEST(Piece, LastsTheWholePieceAndStaysInRange) {
+  const Render& r = piece();
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK);
+  EXPECT_EQ(sound_block_count(), 21190);
+  for (size_t i = 0; i < r.left.size(); ++i) {
+    ASSERT_TRUE(std::isfinite(r.left[i]) && std::fabs(r.left[i]) <= 1.8181818f) << i;
+    ASSERT_TRUE(std::isfinite(r.right[i]) && std::fabs(r.right[i]) <= 1.8181818f) << i;
+  }
+  EXPECT_EQ(rms(r.left.data(), 256), 0.0);        // scene time 0: silent
+  EXPECT_EQ(rms(r.left.data(), 750 * 441 / 10), 0.0);  // no pipe before 750 ms
+  EXPECT_GT(rms(&r.left[60 * 44100], 44100), 0.05);
+}
+
+TEST(Piece, MidSectionPeaksAreTheSectionsNotes) {
+  const Render& r = piece();
+  const int chords[5][4] = {{69, 73, 78, 64}, {71, 76, 78, 66}, {69, 73, 76, 61}, {71, 76, 79, 64}, {71, 74, 78, 64}};
+  for (int section = 0; section < 20; ++section) {
+    std::set<int> notes;
+    for (int p = 0; p < 4; ++p) notes.insert(section == 0 ? (int[]){52, 57, 61, 40}[p] : chords[section % 5][p] - 5);
+    size_t middle = (size_t)((section * 6000 + 3000) * 44.1);
+    std::vector<double> e = note_energies(r.left, middle - (1 << 16));
+    std::vector<int> peaks;
+    for (int m = 1; m < 127; ++m)
+      if (e[m] > e[m - 1] && e[m] > e[m + 1]) peaks.push_back(m);
+    std::sort(peaks.begin(), peaks.end(), [&](int a, int b) { return e[a] > e[b]; });
+    ASSERT_GE(peaks.size(), 4u);
+    std::set<int> strongest(peaks.begin(), peaks.begin() + 4);
+    EXPECT_EQ(strongest, notes) << "section " << section;
+  }
+}
+
+TEST(Piece, TailDecaysAfterThePipesStop) {
+  const Render& r = piece();
+  auto level = [&](double from_s) {
+    size_t first = (size_t)(from_s * 44100);
+    return rms(&r.left[first], 22050) + rms(&r.right[first], 22050);
+  };
+  double last = level(120.0);
+  EXPECT_GT(last, 1e-4);
+  for (double s = 120.5; s < 123.0; s += 0.5) {
+    double now = level(s);
+    EXPECT_LT(now, last) << s;
+    last = now;
+  }
+  EXPECT_LT(level(122.5), 0.1 * level(118.0));
+}
+
+TEST(Piece, NoDenormalsInTheTail) {
+  const Render& r = piece();
+  size_t subnormal = 0;
+  for (size_t i = 120 * 44100; i < r.left.size(); ++i)
+    subnormal += std::fpclassify(r.left[i]) == FP_SUBNORMAL || std::fpclassify(r.right[i]) == FP_SUBNORMAL;
+  EXPECT_EQ(subnormal, 0u);
+}
+
+// Pins the rendered output: any change to the sound changes this hash.
+TEST(Piece, OutputIsPinned) {
+  const Render& r = piece();
+  uint64_t h = sample_hash(r.left.data(), r.left.size());
+  h = sample_hash(r.right.data(), r.right.size(), h);
+  EXPECT_EQ(h, 0xbdc89a7e288b63ceull) << std::hex << h;
+}
+
+}  // namespace
