@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
 
 // Fraction bits of a phase to [0, 1).
 static constexpr float kFraction = 9.536752e-7f;
@@ -105,63 +109,144 @@ void pipe_make(pipe_group* p, float length) {
   p->sine.phase = 0;
 
   twister_seed(&p->random, 201544u);
+
+  // Every grain reads the window at 0, inc, 2 inc, ... up to exactly 2^30 (a
+  // zero), then finishes: the same values each time, kept here by age.
+  p->envelope_last = (int32_t)(((int64_t)PIPE_CYCLE + p->window.increment - 1) / p->window.increment);
+  p->envelope = static_cast<float*>(calloc(p->envelope_last + 1, sizeof(float)));
+  for (int32_t age = 0; age <= p->envelope_last; ++age) {
+    int64_t phase = (int64_t)age * p->window.increment;
+    p->envelope[age] = tableosc_read(&p->window, phase < PIPE_CYCLE ? (int32_t)phase : PIPE_CYCLE);
+  }
+  p->sine4 = static_cast<float*>(calloc(4 * PIPE_TABLE, sizeof(float)));
+  for (int i = 0; i < PIPE_TABLE; ++i) {
+    p->sine4[4 * i] = p->sine.t1[0][i];
+    p->sine4[4 * i + 1] = p->sine.t2[0][i];
+    p->sine4[4 * i + 2] = p->sine.t3[0][i];
+  }
+}
+
+// Adds `count` samples of a grain, from window age `age` and sine phase
+// `phase`, into out; returns the sine phase after them. Four samples at a
+// time where SSE2 is at hand, in the same order of operations as the scalar
+// read (tableosc_read), so that both give the same bits.
+static int32_t render_run(const pipe_group* p, int32_t age, int32_t count, int32_t phase, int32_t increment,
+                          float* out) {
+  const float* envelope = p->envelope + age;
+  const float* sine = p->sine4;
+  int32_t j = 0;
+#if defined(__SSE2__)
+  const __m128i mask = _mm_set1_epi32(PIPE_CYCLE - 1);
+  const __m128i fraction_mask = _mm_set1_epi32(0xFFFFF);
+  const __m128 fraction = _mm_set1_ps(kFraction), half = _mm_set1_ps(0.5f);
+  const uint32_t u0 = (uint32_t)phase, du = (uint32_t)increment;
+  __m128i phases = _mm_and_si128(
+      _mm_set_epi32((int32_t)(u0 + 3 * du), (int32_t)(u0 + 2 * du), (int32_t)(u0 + du), (int32_t)u0), mask);
+  const __m128i step = _mm_set1_epi32((int32_t)((uint32_t)increment * 4u));
+  for (; j + 4 <= count; j += 4) {
+    alignas(16) int32_t index[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_srli_epi32(phases, 20));
+    __m128 r0 = _mm_load_ps(sine + 4 * index[0]);
+    __m128 r1 = _mm_load_ps(sine + 4 * index[1]);
+    __m128 r2 = _mm_load_ps(sine + 4 * index[2]);
+    __m128 r3 = _mm_load_ps(sine + 4 * index[3]);
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);  // r0 = t1, r1 = t2, r2 = t3
+    __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(phases, fraction_mask)), fraction);
+    __m128 v = _mm_add_ps(r0, _mm_mul_ps(f, _mm_add_ps(r1, _mm_mul_ps(_mm_mul_ps(half, f), r2))));
+    __m128 w = _mm_loadu_ps(envelope + j);
+    _mm_storeu_ps(out + j, _mm_add_ps(_mm_loadu_ps(out + j), _mm_mul_ps(w, v)));
+    phases = _mm_and_si128(_mm_add_epi32(phases, step), mask);
+  }
+  phase = (int32_t)(((uint32_t)phase + (uint32_t)increment * (uint32_t)j) & (uint32_t)(PIPE_CYCLE - 1));
+#endif
+  for (; j < count; ++j) {
+    const float* row = sine + 4 * (phase >> 20);
+    float f = (float)(phase & 0xFFFFF) * kFraction;
+    out[j] += envelope[j] * (row[0] + f * (row[1] + 0.5f * f * row[2]));
+    phase = (phase + increment) & (PIPE_CYCLE - 1);
+  }
+  return phase;
 }
 
 // Renders voice k from sample n to the end of the block or of its window;
 // returns the number of samples rendered.
 static int32_t render_voice(pipe_group* p, int k, int32_t n, float* out) {
   tableosc* v = &p->voices[k];
-  tableosc* s = &p->sine;
-  s->phase = p->grain_phase[k];
-  s->increment = p->grain_increment[k];
-  int32_t i = n;
-  while (i < PIPE_BLOCK && v->phase >= 0) {
-    float w = tableosc_read(v, v->phase);
-    int32_t next = v->phase + v->increment;
-    if (next > PIPE_CYCLE || next < v->phase) next = PIPE_CYCLE;
-    v->phase = next == v->phase ? PIPE_IDLE : next;
-    float x = tableosc_read(s, s->phase);
-    s->phase = (s->phase + s->increment) & (PIPE_CYCLE - 1);
-    out[i] += w * x;
-    ++i;
-  }
-  p->grain_phase[k] = s->phase;
-  p->grain_increment[k] = s->increment;
-  return i - n;
+  int32_t age = v->phase == PIPE_CYCLE ? p->envelope_last : v->phase / v->increment;
+  int32_t count = p->envelope_last + 1 - age;
+  if (count > PIPE_BLOCK - n) count = PIPE_BLOCK - n;
+  p->grain_phase[k] = render_run(p, age, count, p->grain_phase[k], p->grain_increment[k], out + n);
+  age += count;
+  if (age > p->envelope_last)
+    v->phase = PIPE_IDLE;
+  else
+    v->phase = (int64_t)age * v->increment < PIPE_CYCLE ? age * v->increment : PIPE_CYCLE;
+  p->sine.phase = p->grain_phase[k];
+  p->sine.increment = p->grain_increment[k];
+  return count;
 }
 
+static int count_idle(const pipe_group* p) {
+  int idle = 0;
+  for (int k = 0; k < PIPE_VOICES; ++k) idle += p->voices[k].phase < 0;
+  return idle;
+}
+
+static void start_grain(pipe_group* p, int k, int32_t increment) {
+  p->voices[k].phase = 0;
+  uint32_t u = twister_draw(&p->random);
+  p->grain_phase[k] = (int32_t)((float)u * 0.25f);
+  p->grain_increment[k] = increment;
+}
+
+// Only two moments need the voices: the block's first sample, when grains
+// carried over from the last block render their runs, and samples where a
+// grain is due and a voice is idle. Each voice's rendered-ahead count is
+// settled at the end of the block.
 void pipe_process(pipe_group* p, float* out) {
   int32_t increment = pipe_note_increment(p->note);
   memset(out, 0, PIPE_BLOCK * sizeof(float));
   float target = p->level * p->level;
+  int32_t rendered_at[PIPE_VOICES];
+  for (int k = 0; k < PIPE_VOICES; ++k) rendered_at[k] = -1;
+  const float gap_scale = (float)(int32_t)((float)p->length * p->spread) * kTwoPowMinus32;
+  int idle = count_idle(p);
   for (int32_t n = 0; n < PIPE_BLOCK; ++n) {
     int due = 0;
     if (p->countdown < 1) {
       due = 1;
-      uint32_t u = twister_draw(&p->random);
-      p->countdown = (int32_t)((float)(int32_t)((float)p->length * p->spread) * kTwoPowMinus32 * (float)u);
+      p->countdown = (int32_t)(gap_scale * (float)twister_draw(&p->random));
     }
     p->countdown -= 1;
     int32_t playing = 0;
-    for (int k = 0; k < PIPE_VOICES; ++k) {
-      tableosc* v = &p->voices[k];
-      if (v->phase >= 0) {
-        if (p->ahead[k] == 0) p->ahead[k] = render_voice(p, k, n, out);
-        ++playing;
-      } else if (due) {
-        v->phase = 0;
-        uint32_t u = twister_draw(&p->random);
-        p->grain_phase[k] = (int32_t)((float)u * 0.25f);
-        p->grain_increment[k] = increment;
+    if (n == 0) {
+      for (int k = 0; k < PIPE_VOICES; ++k) {
+        playing += p->voices[k].phase >= 0 || due;
+        if (p->voices[k].phase >= 0) {
+          if (p->ahead[k] != 0) continue;
+        } else if (due) {
+          start_grain(p, k, increment);
+          due = 0;
+        } else {
+          continue;
+        }
         p->ahead[k] = render_voice(p, k, n, out);
-        due = 0;
-        ++playing;
+        rendered_at[k] = n;
       }
-      p->ahead[k] -= 1;
+      idle = count_idle(p);
+    } else if (due && idle > 0) {
+      int k = 0;
+      while (p->voices[k].phase >= 0) ++k;
+      start_grain(p, k, increment);
+      p->ahead[k] = render_voice(p, k, n, out);
+      rendered_at[k] = n;
+      idle = count_idle(p);
     }
-    p->playing = playing;
-    if (playing > p->playing_max) p->playing_max = playing;
+    p->playing = n == 0 ? playing : PIPE_VOICES - idle;
+    if (p->playing > p->playing_max) p->playing_max = p->playing;
   }
+  // Each voice's count dropped by one at every sample after it was set.
+  for (int k = 0; k < PIPE_VOICES; ++k) p->ahead[k] -= rendered_at[k] < 0 ? PIPE_BLOCK : PIPE_BLOCK - rendered_at[k];
   for (int32_t n = 0; n < PIPE_BLOCK; ++n) {
     p->gain_step = (target + 1e-20f) - p->gain;
     p->gain = p->gain + p->gain_step * p->coefficient;

@@ -47,7 +47,8 @@ struct pipe_group {
   tableosc window;
   // Derived at make time, for speed: the window's value at every age of a
   // grain (all grains run the same phases), and the sine tables interleaved.
-  float* envelope;  // length + 2 values
+  float* envelope;  // envelope_last + 1 values
+  int32_t envelope_last;  // age of a grain's last sample (where the window is 0)
   float* sine4;     // 1024 x {t1, t2, t3, 0}
 };
 

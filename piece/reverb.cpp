@@ -4,6 +4,10 @@
 
 static constexpr float kTwoPowMinus32 = 2.3283064365386963e-10f;
 static constexpr double kPi = 3.14159265358979323846;
+static constexpr int kBlock = 256;
+// Distance (samples) that keeps a head's reads of a whole block on one side
+// of the block's writes: the block, the earlier sample and the allpass.
+static constexpr float kRunMargin = kBlock + 8.0f;
 
 // Fixed taps: lengths in ms and gains (left: 0, 2, 4, 6; right: 1, 3, 5, 7).
 static const float kFixedMs[REVERB_FIXED_TAPS] = {24, 2, 12, 39, 256, 270, 510, 489};
@@ -98,61 +102,142 @@ void reverb_free(reverb* r) {
   array_reset(&r->taps);
 }
 
-// Reads head h with first-order allpass interpolation and moves it on by one.
-static float head_read(reverb_tap* t, int h) {
-  float p = t->head[h];
-  int32_t i = (int32_t)std::floor(p);
+// Reads a head with first-order allpass interpolation and moves it on by one.
+// Positions are never negative, so truncation is the floor; i + f is p again,
+// so the next position is p + 1. The coefficient is kept while the fraction
+// stays the same (heads move by whole samples).
+static inline float head_read(const float* buffer, int32_t length, float* head, reverb_allpass* ap) {
+  float p = *head;
+  int32_t i = (int32_t)p;
   float f = p - (float)i;
-  reverb_allpass* ap = &t->allpass[h];
+  if (f != ap->fraction || !ap->known) {
+    ap->fraction = f;
+    ap->known = 1;
+    ap->q = f >= 0.3f ? (1.0f - f) / (1.0f + f) : -f / (2.0f + f);
+  }
+  float q = ap->q;
   float x, y;
   if (f >= 0.3f) {
-    float q = (1.0f - f) / (1.0f + f);
-    x = t->buffer[i];
+    x = buffer[i];
     y = q * x + ap->x1 - q * ap->y1;
   } else {
     // Too close to the sample for a stable allpass: read one sample earlier.
-    float q = -f / (2.0f + f);
-    x = t->buffer[i > 0 ? i - 1 : t->length - 1];
+    x = buffer[i > 0 ? i - 1 : length - 1];
     y = ap->x1 - q * ap->y1 + q * x;
   }
   ap->x1 = x;
   ap->y1 = y;
-  float next = (float)i + f + 1.0f;
-  if (next >= (float)t->length) next -= (float)t->length;
-  t->head[h] = next;
+  float next = p + 1.0f;
+  *head = next >= (float)length ? next - (float)length : next;
   return y;
 }
 
-static int positions_differ(float a, float b) {
+static inline int positions_differ(float a, float b) {
   float d = std::fabs(a - b);
-  float m = std::fmax(std::fabs(a), std::fabs(b));
+  float m = std::fabs(a) > std::fabs(b) ? std::fabs(a) : std::fabs(b);
   return d > 1e-6f && d > 1e-6f * m;
 }
 
-float reverb_tap_read(reverb_tap* t, int32_t write) {
-  int a = t->active < 0 ? 0 : t->active;
-  int b = 1 - a;
-  float y = head_read(t, b);
-  float value = y;
-  if (t->fade >= REVERB_FADE) {
-    float limit = (float)(t->length - 1);
-    float target = t->target < 0.0f ? 0.0f : (t->target > limit ? limit : t->target);
-    float position = (float)(write + t->length) - target;
-    if (position >= (float)t->length) position -= (float)t->length;
-    if (t->fade == REVERB_FADE) {
-      t->fade = REVERB_FADE + 1;
-    } else if (positions_differ(position, t->head[b])) {
-      t->fade = 0;
-      t->head[a] = position;
-      t->active = b;
+// Reads samples k0 .. k1 - 1 of a tap into dst (stored, or added when kAdd);
+// `write` is the write index at k0, target[k * stride] the length at sample k.
+// The run alternates between crossfades (both heads, roles fixed) and
+// settled stretches (head b only, watching for a new length), with the
+// heads in locals so that each head's allpass is the only chain.
+template <bool kAdd>
+static void tap_run(reverb_tap* t, int32_t k0, int32_t k1, const float* target, int stride, int32_t write,
+                    float* dst) {
+  const float* buffer = t->buffer;
+  const int32_t length = t->length;
+  const float limit = (float)(length - 1);
+  const float gain = t->gain;
+  int32_t active = t->active, fade = t->fade;
+  int a = active < 0 ? 0 : active, b = 1 - a;
+  float pa = t->head[a], pb = t->head[b];
+  reverb_allpass aa = t->allpass[a], ab = t->allpass[b];
+  auto emit = [&](int32_t k, float value) {
+    value = value * gain;
+    dst[k] = kAdd ? dst[k] + value : value;
+    if (++write >= length) write = 0;
+  };
+  int32_t k = k0;
+  while (k < k1) {
+    if (fade < REVERB_FADE) {
+      int32_t end = k + (REVERB_FADE - fade) < k1 ? k + (REVERB_FADE - fade) : k1;
+      if (active < 0) {
+        for (; k < end; ++k) {
+          float y = head_read(buffer, length, &pb, &ab);
+          float w = t->w[fade++];
+          emit(k, (y - 0.0f) * w + 0.0f);
+        }
+      } else {
+        for (; k < end; ++k) {
+          float y = head_read(buffer, length, &pb, &ab);
+          float ya = head_read(buffer, length, &pa, &aa);
+          float w = t->w[fade++];
+          emit(k, (y - ya) * w + ya);
+        }
+      }
+      continue;
     }
-  } else {
-    float ya = t->active < 0 ? 0.0f : head_read(t, a);
-    float w = t->w[t->fade];
-    t->fade += 1;
-    value = (y - ya) * w + ya;
+    for (; k < k1; ++k) {
+      float y = head_read(buffer, length, &pb, &ab);
+      float want = target[k * stride];
+      want = want < 0.0f ? 0.0f : (want > limit ? limit : want);
+      float position = (float)(write + length) - want;
+      if (position >= (float)length) position -= (float)length;
+      emit(k, y);
+      if (fade == REVERB_FADE) {
+        fade = REVERB_FADE + 1;
+      } else if (positions_differ(position, pb)) {
+        // Head a jumps to the new length and fades in as the new head b.
+        fade = 0;
+        float p = position;
+        pa = pb;
+        pb = p;
+        reverb_allpass s = aa;
+        aa = ab;
+        ab = s;
+        active = b;
+        a = b;
+        b = 1 - a;
+        ++k;
+        break;
+      }
+    }
   }
-  return value * t->gain;
+  t->head[a] = pa;
+  t->head[b] = pb;
+  t->allpass[a] = aa;
+  t->allpass[b] = ab;
+  t->active = active;
+  t->fade = fade;
+  t->target = target[(k1 - 1) * stride];
+}
+
+float reverb_tap_read(reverb_tap* t, int32_t write) {
+  float value;
+  float target = t->target;
+  tap_run<false>(t, 0, 1, &target, 0, write, &value);
+  return value;
+}
+
+// Whether every head the block may read stays clear of the samples the block
+// writes: then the taps can run a whole block each. `before` taps read ahead
+// of the block's writes, the others after them.
+static int block_is_clear(reverb* r, int first, int last, int before, float least_target) {
+  for (int i = first; i <= last; ++i) {
+    reverb_tap* t = reverb_tap_at(r, i);
+    if (t->target < least_target) return 0;
+    for (int h = 0; h < 2; ++h) {
+      int reading = t->active < 0 ? h == 1 : (h != t->active || t->fade < REVERB_FADE);
+      if (!reading) continue;
+      float d = (float)r->write - t->head[h];
+      if (d < 0.0f) d += (float)t->length;
+      float lo = before ? kRunMargin : 2.0f;
+      if (!(d >= lo && d <= (float)t->length - kRunMargin)) return 0;
+    }
+  }
+  return 1;
 }
 
 static void pink_update(reverb* r) {
@@ -203,37 +288,78 @@ static void set_block_coefficients(reverb* r) {
 void reverb_process(reverb* r, float* left, float* right) {
   set_block_coefficients(r);
   float* buffer = static_cast<float*>(r->buffer.data);
-  int32_t length = array_count(&r->buffer, sizeof(float));
-  for (int k = 0; k < 256; ++k) {
-    float xl = left[k], xr = right[k];
-    float mono = 0.5f * (xl + xr);
+  reverb_tap* taps = reverb_tap_at(r, 0);
+  const int32_t length = array_count(&r->buffer, sizeof(float));
+  const int32_t write0 = r->write;
+
+  // What does not depend on the signal, sample by sample: the smoothers and
+  // the modulated taps' lengths (new every 32 samples).
+  alignas(16) float g[kBlock], wet[kBlock], dry[kBlock], feedback[kBlock];
+  alignas(16) float lengths[REVERB_MOD_TAPS][kBlock];
+  float fixed_lengths[REVERB_FIXED_TAPS];
+  for (int i = 0; i < REVERB_FIXED_TAPS; ++i) fixed_lengths[i] = taps[i].target;
+  int all_open = 1;
+  for (int k = 0; k < kBlock; ++k) {
     smoother_move(&r->input, r->target_input);
-    float g = r->input.value;
+    g[k] = r->input.value;
+    all_open &= g[k] > 0.0f;
     if (r->modulation_counter % 32 == 0) modulate(r);
     r->modulation_counter = (r->modulation_counter + 1) % 32;
-
-    float sum_mod = reverb_tap_read(reverb_tap_at(r, REVERB_FIXED_TAPS), r->write);
-    if (g > 0.0f) {
-      float more = 0.0f;
-      for (int i = REVERB_FIXED_TAPS + 1; i < REVERB_TAPS; ++i) more += reverb_tap_read(reverb_tap_at(r, i), r->write);
-      sum_mod = sum_mod + g * g * more;
-    }
-    float wet_l = 0.0f, wet_r = 0.0f;
-    for (int i = 0; i < REVERB_FIXED_TAPS; i += 2) {
-      wet_l += reverb_tap_read(reverb_tap_at(r, i), r->write);
-      wet_r += reverb_tap_read(reverb_tap_at(r, i + 1), r->write);
-    }
+    for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[j][k] = taps[REVERB_FIXED_TAPS + j].target;
     smoother_move(&r->wet, r->target_wet);
     smoother_move(&r->dry, r->target_dry);
-    float out_l = wet_l * r->wet.value + xl * r->dry.value;
-    float out_r = wet_r * r->wet.value + xr * r->dry.value;
-
     smoother_move(&r->feedback, r->target_feedback);
+    wet[k] = r->wet.value;
+    dry[k] = r->dry.value;
+    feedback[k] = r->feedback.value;
+  }
+  float least = lengths[0][0], most = lengths[0][0];
+  for (int j = 0; j < REVERB_MOD_TAPS; ++j)
+    for (int k = 0; k < kBlock; ++k) {
+      least = lengths[j][k] < least ? lengths[j][k] : least;
+      most = lengths[j][k] > most ? lengths[j][k] : most;
+    }
+
+  alignas(16) float first_mod[kBlock], more[kBlock] = {}, wet_l[kBlock] = {}, wet_r[kBlock] = {};
+  // Taps 4 to 7 have gain zero: adding their (signed) zeros to the non-zero
+  // or +0 sums would change no bit, so they are not read.
+  const int fixed_used = 4;
+  auto run_modulated = [&](int32_t k0, int32_t k1, int32_t write) {
+    tap_run<false>(&taps[REVERB_FIXED_TAPS], k0, k1, lengths[0], 1, write, first_mod);
+    for (int j = 1; j < REVERB_MOD_TAPS; ++j)
+      if (k1 - k0 > 1 || g[k0] > 0.0f) tap_run<true>(&taps[REVERB_FIXED_TAPS + j], k0, k1, lengths[j], 1, write, more);
+  };
+  auto run_fixed = [&](int32_t k0, int32_t k1, int32_t write) {
+    for (int i = 0; i < fixed_used; ++i)
+      tap_run<true>(&taps[i], k0, k1, &fixed_lengths[i], 0, write, i % 2 ? wet_r : wet_l);
+  };
+  auto write_sample = [&](int k) {
+    float sum_mod = first_mod[k];
+    if (g[k] > 0.0f) sum_mod = sum_mod + g[k] * g[k] * more[k];
     float h = biquad_run(&r->high_pass, sum_mod + 1e-20f);
-    float f = r->feedback.value > 0.0f ? (1.0f - 0.7f * (g * g)) * r->feedback.value * h : 0.0f;
+    float f = feedback[k] > 0.0f ? (1.0f - 0.7f * (g[k] * g[k])) * feedback[k] * h : 0.0f;
+    float mono = 0.5f * (left[k] + right[k]);
     buffer[r->write] = biquad_run(&r->high_shelf, biquad_run(&r->low_shelf, mono + f + 1e-20f) + 1e-20f);
     r->write += 1;
     if (r->write >= length) r->write = 0;
+  };
+
+  if (all_open && least >= kRunMargin && most <= (float)length - kRunMargin && block_is_clear(r, REVERB_FIXED_TAPS, REVERB_TAPS - 1, 1, 0.0f) &&
+      block_is_clear(r, 0, fixed_used - 1, 0, 2.0f)) {
+    run_modulated(0, kBlock, write0);
+    for (int k = 0; k < kBlock; ++k) write_sample(k);
+    run_fixed(0, kBlock, write0);
+  } else {
+    for (int k = 0; k < kBlock; ++k) {
+      int32_t write = r->write;
+      run_modulated(k, k + 1, write);
+      run_fixed(k, k + 1, write);
+      write_sample(k);
+    }
+  }
+  for (int k = 0; k < kBlock; ++k) {
+    float out_l = wet_l[k] * wet[k] + left[k] * dry[k];
+    float out_r = wet_r[k] * wet[k] + right[k] * dry[k];
     left[k] = out_l;
     right[k] = out_r;
   }

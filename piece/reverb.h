@@ -17,6 +17,11 @@ constexpr int REVERB_FADE = 64;
 struct reverb_allpass {
   float x1;  // last input
   float y1;  // last output
+  // The coefficient for the last fraction read (a head keeps its fraction
+  // while it moves by whole samples).
+  float fraction;
+  float q;
+  int32_t known;
 };
 
 struct reverb_tap {
