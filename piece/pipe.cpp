@@ -247,11 +247,24 @@ void pipe_process(pipe_group* p, float* out) {
   }
   // Each voice's count dropped by one at every sample after it was set.
   for (int k = 0; k < PIPE_VOICES; ++k) p->ahead[k] -= rendered_at[k] < 0 ? PIPE_BLOCK : PIPE_BLOCK - rendered_at[k];
-  for (int32_t n = 0; n < PIPE_BLOCK; ++n) {
-    p->gain_step = (target + 1e-20f) - p->gain;
-    p->gain = p->gain + p->gain_step * p->coefficient;
-    out[n] = out[n] * p->gain;
+  // The follower in locals; once a step leaves the gain unchanged, every
+  // later step does the same, and the rest of the block is one product.
+  float gain = p->gain, step = p->gain_step;
+  const float aim = target + 1e-20f, coefficient = p->coefficient;
+  int32_t n = 0;
+  for (; n < PIPE_BLOCK; ++n) {
+    step = aim - gain;
+    float next = gain + step * coefficient;
+    out[n] = out[n] * next;
+    if (next == gain) {
+      ++n;
+      break;
+    }
+    gain = next;
   }
+  for (; n < PIPE_BLOCK; ++n) out[n] = out[n] * gain;
+  p->gain = gain;
+  p->gain_step = step;
 }
 
 void pipe_free(pipe_group* p) {

@@ -20,6 +20,22 @@ static void smoother_move(smoother* s, float target) {
   s->value = s->value + s->step * s->coefficient;
 }
 
+// A block of smoother values; once a step leaves the value unchanged, every
+// later step does the same.
+static void smoother_fill(smoother* s, float target, float* out) {
+  int k = 0;
+  for (; k < kBlock; ++k) {
+    float before = s->value;
+    smoother_move(s, target);
+    out[k] = s->value;
+    if (s->value == before) {
+      ++k;
+      break;
+    }
+  }
+  for (; k < kBlock; ++k) out[k] = s->value;
+}
+
 float biquad_run(biquad* b, float x) {
   float y = b->b0 * x + b->b1 * b->x1 + b->b2 * b->x2 - b->a1 * b->y1 - b->a2 * b->y2;
   b->x2 = b->x1;
@@ -299,19 +315,15 @@ void reverb_process(reverb* r, float* left, float* right) {
   float fixed_lengths[REVERB_FIXED_TAPS];
   for (int i = 0; i < REVERB_FIXED_TAPS; ++i) fixed_lengths[i] = taps[i].target;
   int all_open = 1;
+  smoother_fill(&r->input, r->target_input, g);
+  smoother_fill(&r->wet, r->target_wet, wet);
+  smoother_fill(&r->dry, r->target_dry, dry);
+  smoother_fill(&r->feedback, r->target_feedback, feedback);
   for (int k = 0; k < kBlock; ++k) {
-    smoother_move(&r->input, r->target_input);
-    g[k] = r->input.value;
     all_open &= g[k] > 0.0f;
     if (r->modulation_counter % 32 == 0) modulate(r);
     r->modulation_counter = (r->modulation_counter + 1) % 32;
     for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[j][k] = taps[REVERB_FIXED_TAPS + j].target;
-    smoother_move(&r->wet, r->target_wet);
-    smoother_move(&r->dry, r->target_dry);
-    smoother_move(&r->feedback, r->target_feedback);
-    wet[k] = r->wet.value;
-    dry[k] = r->dry.value;
-    feedback[k] = r->feedback.value;
   }
   float least = lengths[0][0], most = lengths[0][0];
   for (int j = 0; j < REVERB_MOD_TAPS; ++j)
