@@ -311,7 +311,7 @@ void reverb_process(reverb* r, float* left, float* right) {
   // What does not depend on the signal, sample by sample: the smoothers and
   // the modulated taps' lengths (new every 32 samples).
   alignas(16) float g[kBlock], wet[kBlock], dry[kBlock], feedback[kBlock];
-  alignas(16) float lengths[REVERB_MOD_TAPS][kBlock];
+  alignas(16) float lengths[kBlock][REVERB_MOD_TAPS];
   float fixed_lengths[REVERB_FIXED_TAPS];
   for (int i = 0; i < REVERB_FIXED_TAPS; ++i) fixed_lengths[i] = taps[i].target;
   int all_open = 1;
@@ -319,27 +319,29 @@ void reverb_process(reverb* r, float* left, float* right) {
   smoother_fill(&r->wet, r->target_wet, wet);
   smoother_fill(&r->dry, r->target_dry, dry);
   smoother_fill(&r->feedback, r->target_feedback, feedback);
+  float least = taps[REVERB_FIXED_TAPS].target, most = least;
   for (int k = 0; k < kBlock; ++k) {
     all_open &= g[k] > 0.0f;
-    if (r->modulation_counter % 32 == 0) modulate(r);
+    int fresh = k == 0;
+    if (r->modulation_counter % 32 == 0) modulate(r), fresh = 1;
     r->modulation_counter = (r->modulation_counter + 1) % 32;
-    for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[j][k] = taps[REVERB_FIXED_TAPS + j].target;
+    for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[k][j] = taps[REVERB_FIXED_TAPS + j].target;
+    if (fresh)
+      for (int j = 0; j < REVERB_MOD_TAPS; ++j) {
+        least = lengths[k][j] < least ? lengths[k][j] : least;
+        most = lengths[k][j] > most ? lengths[k][j] : most;
+      }
   }
-  float least = lengths[0][0], most = lengths[0][0];
-  for (int j = 0; j < REVERB_MOD_TAPS; ++j)
-    for (int k = 0; k < kBlock; ++k) {
-      least = lengths[j][k] < least ? lengths[j][k] : least;
-      most = lengths[j][k] > most ? lengths[j][k] : most;
-    }
 
   alignas(16) float first_mod[kBlock], more[kBlock] = {}, wet_l[kBlock] = {}, wet_r[kBlock] = {};
   // Taps 4 to 7 have gain zero: adding their (signed) zeros to the non-zero
   // or +0 sums would change no bit, so they are not read.
   const int fixed_used = 4;
   auto run_modulated = [&](int32_t k0, int32_t k1, int32_t write) {
-    tap_run<false>(&taps[REVERB_FIXED_TAPS], k0, k1, lengths[0], 1, write, first_mod);
+    tap_run<false>(&taps[REVERB_FIXED_TAPS], k0, k1, &lengths[0][0], REVERB_MOD_TAPS, write, first_mod);
     for (int j = 1; j < REVERB_MOD_TAPS; ++j)
-      if (k1 - k0 > 1 || g[k0] > 0.0f) tap_run<true>(&taps[REVERB_FIXED_TAPS + j], k0, k1, lengths[j], 1, write, more);
+      if (k1 - k0 > 1 || g[k0] > 0.0f)
+        tap_run<true>(&taps[REVERB_FIXED_TAPS + j], k0, k1, &lengths[0][j], REVERB_MOD_TAPS, write, more);
   };
   auto run_fixed = [&](int32_t k0, int32_t k1, int32_t write) {
     for (int i = 0; i < fixed_used; ++i)
