@@ -57,3 +57,21 @@ static void BM_ReverbBlock(benchmark::State& state) {
   free(r);
 }
 BENCHMARK(BM_ReverbBlock);
+
+// One block at scene time Arg seconds and on: the tail (121 s) should cost
+// no more than a block in the middle (60 s); denormals would make it dearer.
+static void BM_SoundBlockAt(benchmark::State& state) {
+  auto* st = static_cast<sound_state*>(calloc(1, sizeof(sound_state)));
+  sound_make(st);
+  chords_i = 0;
+  float left[PIPE_BLOCK], right[PIPE_BLOCK];
+  int64_t block = 0;
+  while (sound_block_ms(block) < state.range(0) * 1000.0) sound_render(st, sound_block_ms(block++), left, right);
+  for (auto _ : state) {
+    sound_render(st, sound_block_ms(block++), left, right);
+    benchmark::DoNotOptimize(left[0]);
+  }
+  sound_free(st);
+  free(st);
+}
+BENCHMARK(BM_SoundBlockAt)->Arg(60)->Arg(121)->Iterations(500);
