@@ -123,6 +123,13 @@ void sound_render(sound_state* st, double s, float* left, float* right) {
   }
 }
 
+// Made, and not yet freed by an end.
+static int sound_ready(const sound_state* st) {
+  for (const pipe_group& p : st->pipes)
+    if (!p.envelope || !p.sine4) return 0;
+  return st->rev.buffer.data != nullptr && st->rev.taps.data != nullptr;
+}
+
 int32_t sound_run(uint32_t phase, App* app) {
   void** slot = &app->state[app_stream_index(APP_STREAM_AUDIO)];
   auto* st = static_cast<sound_state*>(*slot);
@@ -145,7 +152,7 @@ int32_t sound_run(uint32_t phase, App* app) {
   audio_frame_define_stereo(frame, &left, &right);
   double origin = piece_origin_ms();
   double s = audio_frame_in_ms(frame) - origin;
-  if (st && origin > 0.0 && st->rev.buffer.data) {
+  if (st && origin > 0.0 && sound_ready(st)) {
     sound_render(st, s, left, right);
   } else {
     memset(left, 0, PIPE_BLOCK * sizeof(float));

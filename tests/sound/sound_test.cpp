@@ -141,6 +141,13 @@ TEST(Sound, HandlerMakesStepsAndFrees) {
   frame.frame_ms = 10000.0 + 123000.0;
   EXPECT_EQ(sound_run(APP_STEP, app), (int32_t)APP_END);
   EXPECT_EQ(sound_run(APP_END, app), (int32_t)APP_STEP);
+  // The end frees the pipes' tables and the reverberation's buffers (which
+  // would otherwise leak with the record); a late step or a second end finds
+  // nothing to use or free twice.
+  frame.frame_ms = 10000.0 + 6000.0;
+  EXPECT_EQ(sound_run(APP_STEP, app), (int32_t)APP_STEP);
+  EXPECT_EQ(rms(left.data(), PIPE_BLOCK), 0.0);
+  EXPECT_EQ(sound_run(APP_END, app), (int32_t)APP_STEP);
   free(app->state[2]);  // as the runtime does when the stream quits
   piece_set_origin_ms(0.0);
   free(app);
