@@ -1,11 +1,15 @@
 // Checks over the whole rendered piece, rendered once per test process.
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "analysis.h"
@@ -17,6 +21,55 @@ struct Render {
   std::vector<float> left, right;
 };
 
+static const char* tool() { return ZEAL_BINARY_DIR "/tools/render-sound"; }
+
+// The piece as render-sound writes it, read back from its WAV file.
+const Render& piece() {
+  static Render r = [] {
+    Render fresh;
+    std::string path = testing::TempDir() + "vv-plume-sound-" + std::to_string(getpid()) + ".wav";
+    std::string command = std::string(tool()) + " " + path + " 2>/dev/null";
+    if (system(command.c_str()) != 0) return fresh;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return fresh;
+    if (info.channels == 2 && info.samplerate == 44100 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+      std::vector<float> frames(2 * info.frames);
+      sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
+      for (sf_count_t i = 0; i < got; ++i) {
+        fresh.left.push_back(frames[2 * i]);
+        fresh.right.push_back(frames[2 * i + 1]);
+      }
+    }
+    sf_close(file);
+    remove(path.c_str());
+    return fresh;
+  }();
+  return r;
+}
+
+static std::string run_tool(const std::string& arguments, int* status) {
+  std::string command = std::string(tool()) + " " + arguments + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char line[512];
+  while (pipe && fgets(line, sizeof line, pipe)) out += line;
+  int raw = pipe ? pclose(pipe) : -1;
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
+}
+
+TEST(RenderSound, ExplainsItselfAndReportsAnUnwritableFile) {
+  int status = 0;
+  std::string help = run_tool("--help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(help.find("OUT.wav"), std::string::npos);
+  std::string out = run_tool("/nonexistent-directory/out.wav", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(out.rfind("ERROR:", 0), 0u) << out;
+}
+
+// The file holds exactly what the audio step renders, block by block.
 static int keep(void* arg, const float* left, const float* right) {
   auto* r = static_cast<Render*>(arg);
   r->left.insert(r->left.end(), left, left + PIPE_BLOCK);
@@ -24,14 +77,15 @@ static int keep(void* arg, const float* left, const float* right) {
   return 1;
 }
 
-const Render& piece() {
-  static Render r = [] {
-    Render fresh;
-    chords_i = 0;  // as in a fresh process
-    sound_render_piece(keep, &fresh);
-    return fresh;
-  }();
-  return r;
+TEST(RenderSound, WritesWhatTheStepRenders) {
+  const Render& file = piece();
+  ASSERT_FALSE(file.left.empty()) << "render-sound failed";
+  Render here;
+  chords_i = 0;  // as in a fresh process
+  ASSERT_TRUE(sound_render_piece(keep, &here));
+  ASSERT_EQ(file.left.size(), here.left.size());
+  EXPECT_EQ(0, memcmp(file.left.data(), here.left.data(), here.left.size() * sizeof(float)));
+  EXPECT_EQ(0, memcmp(file.right.data(), here.right.data(), here.right.size() * sizeof(float)));
 }
 
 static void fft(std::vector<std::complex<double>>& a) {
@@ -74,6 +128,7 @@ static std::vector<double> note_energies(const std::vector<float>& x, size_t fir
 
 TEST(Piece, LastsTheWholePieceAndStaysInRange) {
   const Render& r = piece();
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK);
   EXPECT_EQ(sound_block_count(), 21190);
   for (size_t i = 0; i < r.left.size(); ++i) {
@@ -87,6 +142,7 @@ TEST(Piece, LastsTheWholePieceAndStaysInRange) {
 
 TEST(Piece, MidSectionPeaksAreTheSectionsNotes) {
   const Render& r = piece();
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   const int chords[5][4] = {{69, 73, 78, 64}, {71, 76, 78, 66}, {69, 73, 76, 61}, {71, 76, 79, 64}, {71, 74, 78, 64}};
   for (int section = 0; section < 20; ++section) {
     std::set<int> notes;
@@ -105,6 +161,7 @@ TEST(Piece, MidSectionPeaksAreTheSectionsNotes) {
 
 TEST(Piece, TailDecaysAfterThePipesStop) {
   const Render& r = piece();
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   auto level = [&](double from_s) {
     size_t first = (size_t)(from_s * 44100);
     return rms(&r.left[first], 22050) + rms(&r.right[first], 22050);
@@ -148,6 +205,7 @@ TEST(Piece, NoDenormalsInTheTail) {
 // Pins the rendered output: any change to the sound changes this hash.
 TEST(Piece, OutputIsPinned) {
   const Render& r = piece();
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   uint64_t h = sample_hash(r.left.data(), r.left.size());
   h = sample_hash(r.right.data(), r.right.size(), h);
   EXPECT_EQ(h, 0xbdc89a7e288b63ceull) << std::hex << h;
