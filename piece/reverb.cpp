@@ -1,6 +1,7 @@
 #include "piece/reverb.h"
 
 #include <cmath>
+#include <cstring>
 
 static constexpr float kTwoPowMinus32 = 2.3283064365386963e-10f;
 static constexpr double kPi = 3.14159265358979323846;
@@ -126,8 +127,10 @@ static inline float head_read(const float* buffer, int32_t length, float* head, 
   float p = *head;
   int32_t i = (int32_t)p;
   float f = p - (float)i;
-  if (f != ap->fraction || !ap->known) {
-    ap->fraction = f;
+  uint32_t bits;
+  memcpy(&bits, &f, sizeof bits);
+  if (bits != ap->fraction_bits || !ap->known) {
+    ap->fraction_bits = bits;
     ap->known = 1;
     ap->q = f >= 0.3f ? (1.0f - f) / (1.0f + f) : -f / (2.0f + f);
   }

@@ -19,7 +19,7 @@ struct reverb_allpass {
   float y1;  // last output
   // The coefficient for the last fraction read (a head keeps its fraction
   // while it moves by whole samples).
-  float fraction;
+  uint32_t fraction_bits;
   float q;
   int32_t known;
 };
