@@ -146,10 +146,10 @@ static int32_t render_run(const pipe_group* p, int32_t age, int32_t count, int32
   for (; j + 4 <= count; j += 4) {
     alignas(16) int32_t index[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_srli_epi32(phases, 20));
-    __m128 r0 = _mm_load_ps(sine + 4 * index[0]);
-    __m128 r1 = _mm_load_ps(sine + 4 * index[1]);
-    __m128 r2 = _mm_load_ps(sine + 4 * index[2]);
-    __m128 r3 = _mm_load_ps(sine + 4 * index[3]);
+    __m128 r0 = _mm_loadu_ps(sine + 4 * index[0]);
+    __m128 r1 = _mm_loadu_ps(sine + 4 * index[1]);
+    __m128 r2 = _mm_loadu_ps(sine + 4 * index[2]);
+    __m128 r3 = _mm_loadu_ps(sine + 4 * index[3]);
     _MM_TRANSPOSE4_PS(r0, r1, r2, r3);  // r0 = t1, r1 = t2, r2 = t3
     __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(phases, fraction_mask)), fraction);
     __m128 v = _mm_add_ps(r0, _mm_mul_ps(f, _mm_add_ps(r1, _mm_mul_ps(_mm_mul_ps(half, f), r2))));
