@@ -1,0 +1,383 @@
+#include "piece/reverb.h"
+
+#include <cmath>
+#include <cstring>
+
+static constexpr float kTwoPowMinus32 = 2.3283064365386963e-10f;
+static constexpr double kPi = 3.14159265358979323846;
+static constexpr int kBlock = 256;
+// Distance (samples) that keeps a head's reads of a whole block on one side
+// of the block's writes: the block, the earlier sample and the allpass.
+static constexpr float kRunMargin = kBlock + 8.0f;
+
+// Fixed taps: lengths in ms and gains (left: 0, 2, 4, 6; right: 1, 3, 5, 7).
+static const float kFixedMs[REVERB_FIXED_TAPS] = {24, 2, 12, 39, 256, 270, 510, 489};
+static const float kFixedGain[REVERB_FIXED_TAPS] = {1, 1, -1, -1, 0, 0, -0.0f, -0.0f};
+
+reverb_tap* reverb_tap_at(reverb* r, int i) { return static_cast<reverb_tap*>(r->taps.data) + i; }
+
+static void smoother_move(smoother* s, float target) {
+  s->step = (target + 1e-20f) - s->value;
+  s->value = s->value + s->step * s->coefficient;
+}
+
+// A block of smoother values; once a step leaves the value unchanged, every
+// later step does the same.
+static void smoother_fill(smoother* s, float target, float* out) {
+  int k = 0;
+  for (; k < kBlock; ++k) {
+    float before = s->value;
+    smoother_move(s, target);
+    out[k] = s->value;
+    if (s->value == before) {
+      ++k;
+      break;
+    }
+  }
+  for (; k < kBlock; ++k) out[k] = s->value;
+}
+
+float biquad_run(biquad* b, float x) {
+  float y = b->b0 * x + b->b1 * b->x1 + b->b2 * b->x2 - b->a1 * b->y1 - b->a2 * b->y2;
+  b->x2 = b->x1;
+  b->x1 = x;
+  b->y2 = b->y1;
+  b->y1 = y;
+  return y;
+}
+
+static void biquad_set(biquad* b, double b0, double b1, double b2, double a0, double a1, double a2) {
+  b->b0 = (float)(b0 / a0);
+  b->b1 = (float)(b1 / a0);
+  b->b2 = (float)(b2 / a0);
+  b->a1 = (float)(a1 / a0);
+  b->a2 = (float)(a2 / a0);
+}
+
+// Audio-EQ cookbook shelves; `root_alpha` is the 2 sqrt(A) alpha term.
+static void biquad_low_shelf(biquad* b, double hz, double A, double slope) {
+  double w0 = 2.0 * kPi * hz / 44100.0, c = std::cos(w0);
+  double root_alpha = 2.0 * std::sqrt(A) * slope * std::sin(w0);
+  biquad_set(b, A * ((A + 1) - (A - 1) * c + root_alpha), 2 * A * ((A - 1) - (A + 1) * c),
+             A * ((A + 1) - (A - 1) * c - root_alpha), (A + 1) + (A - 1) * c + root_alpha,
+             -2 * ((A - 1) + (A + 1) * c), (A + 1) + (A - 1) * c - root_alpha);
+}
+
+static void biquad_high_shelf(biquad* b, double hz, double A, double slope) {
+  double w0 = 2.0 * kPi * hz / 44100.0, c = std::cos(w0);
+  double root_alpha = 2.0 * std::sqrt(A) * slope * std::sin(w0);
+  biquad_set(b, A * ((A + 1) + (A - 1) * c + root_alpha), -2 * A * ((A - 1) + (A + 1) * c),
+             A * ((A + 1) + (A - 1) * c - root_alpha), (A + 1) - (A - 1) * c + root_alpha,
+             2 * ((A - 1) - (A + 1) * c), (A + 1) - (A - 1) * c - root_alpha);
+}
+
+static void biquad_high_pass(biquad* b, double hz, double q) {
+  double w0 = 2.0 * kPi * hz / 44100.0, c = std::cos(w0);
+  double alpha = q * std::sin(w0);
+  biquad_set(b, (1 + c) / 2, -(1 + c), (1 + c) / 2, 1 + alpha, -2 * c, 1 - alpha);
+}
+
+int reverb_make(reverb* r) {
+  r->rate = 44100.0f;
+  int32_t length = (int32_t)(3.0f * r->rate);
+  if (!array_allocate(&r->buffer, sizeof(float), length - 1)) return 0;
+  if (!array_allocate(&r->taps, sizeof(reverb_tap), REVERB_TAPS - 1)) return 0;
+  r->write = 0;
+  for (int i = 0; i < REVERB_TAPS; ++i) {
+    reverb_tap* t = reverb_tap_at(r, i);
+    t->buffer = static_cast<float*>(r->buffer.data);
+    t->length = length;
+    t->head[0] = t->head[1] = (float)r->write;
+    t->active = -1;
+    t->fade = 0;
+    for (int c = 0; c < REVERB_FADE; ++c) t->w[c] = c < 8 ? 0.0f : (float)(c - 8) / 56.0f;
+  }
+  r->low_shelf.b0 = r->high_shelf.b0 = r->high_pass.b0 = 1.0f;
+  twister_seed(&r->random, 3735928559u);
+  r->pink_sum = 0.5f;
+  r->pink_counter = 1;
+  r->target_feedback = 0.56f;
+  r->target_input = 1.0f;
+  r->target_dry = 1.0f;
+  r->target_wet = 0.6f;
+  r->low_shelf_gain = r->high_shelf_gain = (float)std::pow(10.0, -0.3);
+  for (int j = 0; j < REVERB_MOD_TAPS; ++j) {
+    float period = 7.0f * std::pow(j / 16.0f, 4.0f) + 1.5f;
+    r->lfo_phase[j] = 0.0f;
+    r->lfo_step[j] = 32.0f / (period * r->rate);
+    r->base[j] = (float)(0.456 * 44100.0 * std::pow((j + 1) / 17.0, std::pow(2.0, -0.35)));
+  }
+  r->depth = 0.008f;
+  float coefficient = (float)(1.0 - std::exp(-0.056990344));
+  r->input.coefficient = r->wet.coefficient = r->dry.coefficient = r->feedback.coefficient = coefficient;
+  r->modulation_counter = -128;
+  return 1;
+}
+
+void reverb_free(reverb* r) {
+  array_reset(&r->buffer);
+  array_reset(&r->taps);
+}
+
+// Reads a head with first-order allpass interpolation and moves it on by one.
+// Positions are never negative, so truncation is the floor; i + f is p again,
+// so the next position is p + 1. The coefficient is kept while the fraction
+// stays the same (heads move by whole samples).
+static inline float head_read(const float* buffer, int32_t length, float* head, reverb_allpass* ap) {
+  float p = *head;
+  int32_t i = (int32_t)p;
+  float f = p - (float)i;
+  uint32_t bits;
+  memcpy(&bits, &f, sizeof bits);
+  if (bits != ap->fraction_bits || !ap->known) {
+    ap->fraction_bits = bits;
+    ap->known = 1;
+    ap->q = f >= 0.3f ? (1.0f - f) / (1.0f + f) : -f / (2.0f + f);
+  }
+  float q = ap->q;
+  float x, y;
+  if (f >= 0.3f) {
+    x = buffer[i];
+    y = q * x + ap->x1 - q * ap->y1;
+  } else {
+    // Too close to the sample for a stable allpass: read one sample earlier.
+    x = buffer[i > 0 ? i - 1 : length - 1];
+    y = ap->x1 - q * ap->y1 + q * x;
+  }
+  ap->x1 = x;
+  ap->y1 = y;
+  float next = p + 1.0f;
+  *head = next >= (float)length ? next - (float)length : next;
+  return y;
+}
+
+static inline int positions_differ(float a, float b) {
+  float d = std::fabs(a - b);
+  float m = std::fabs(a) > std::fabs(b) ? std::fabs(a) : std::fabs(b);
+  return d > 1e-6f && d > 1e-6f * m;
+}
+
+// Reads samples k0 .. k1 - 1 of a tap into dst (stored, or added when kAdd);
+// `write` is the write index at k0, target[k * stride] the length at sample k.
+// The run alternates between crossfades (both heads, roles fixed) and
+// settled stretches (head b only, watching for a new length), with the
+// heads in locals so that each head's allpass is the only chain.
+template <bool kAdd>
+static void tap_run(reverb_tap* t, int32_t k0, int32_t k1, const float* target, int stride, int32_t write,
+                    float* dst) {
+  const float* buffer = t->buffer;
+  const int32_t length = t->length;
+  const float limit = (float)(length - 1);
+  const float gain = t->gain;
+  int32_t active = t->active, fade = t->fade;
+  int a = active < 0 ? 0 : active, b = 1 - a;
+  float pa = t->head[a], pb = t->head[b];
+  reverb_allpass aa = t->allpass[a], ab = t->allpass[b];
+  auto emit = [&](int32_t k, float value) {
+    value = value * gain;
+    dst[k] = kAdd ? dst[k] + value : value;
+    if (++write >= length) write = 0;
+  };
+  int32_t k = k0;
+  while (k < k1) {
+    if (fade < REVERB_FADE) {
+      int32_t end = k + (REVERB_FADE - fade) < k1 ? k + (REVERB_FADE - fade) : k1;
+      if (active < 0) {
+        for (; k < end; ++k) {
+          float y = head_read(buffer, length, &pb, &ab);
+          float w = t->w[fade++];
+          emit(k, (y - 0.0f) * w + 0.0f);
+        }
+      } else {
+        for (; k < end; ++k) {
+          float y = head_read(buffer, length, &pb, &ab);
+          float ya = head_read(buffer, length, &pa, &aa);
+          float w = t->w[fade++];
+          emit(k, (y - ya) * w + ya);
+        }
+      }
+      continue;
+    }
+    for (; k < k1; ++k) {
+      float y = head_read(buffer, length, &pb, &ab);
+      float want = target[k * stride];
+      want = want < 0.0f ? 0.0f : (want > limit ? limit : want);
+      float position = (float)(write + length) - want;
+      if (position >= (float)length) position -= (float)length;
+      emit(k, y);
+      if (fade == REVERB_FADE) {
+        fade = REVERB_FADE + 1;
+      } else if (positions_differ(position, pb)) {
+        // Head a jumps to the new length and fades in as the new head b.
+        fade = 0;
+        float p = position;
+        pa = pb;
+        pb = p;
+        reverb_allpass s = aa;
+        aa = ab;
+        ab = s;
+        active = b;
+        a = b;
+        b = 1 - a;
+        ++k;
+        break;
+      }
+    }
+  }
+  t->head[a] = pa;
+  t->head[b] = pb;
+  t->allpass[a] = aa;
+  t->allpass[b] = ab;
+  t->active = active;
+  t->fade = fade;
+  t->target = target[(k1 - 1) * stride];
+}
+
+float reverb_tap_read(reverb_tap* t, int32_t write) {
+  float value;
+  float target = t->target;
+  tap_run<false>(t, 0, 1, &target, 0, write, &value);
+  return value;
+}
+
+// Whether every head the block may read stays clear of the samples the block
+// writes: then the taps can run a whole block each. `before` taps read ahead
+// of the block's writes, the others after them.
+static int block_is_clear(reverb* r, int first, int last, int before, float least_target) {
+  for (int i = first; i <= last; ++i) {
+    reverb_tap* t = reverb_tap_at(r, i);
+    if (t->target < least_target) return 0;
+    for (int h = 0; h < 2; ++h) {
+      int reading = t->active < 0 ? h == 1 : (h != t->active || t->fade < REVERB_FADE);
+      if (!reading) continue;
+      float d = (float)r->write - t->head[h];
+      if (d < 0.0f) d += (float)t->length;
+      float lo = before ? kRunMargin : 2.0f;
+      if (!(d >= lo && d <= (float)t->length - kRunMargin)) return 0;
+    }
+  }
+  return 1;
+}
+
+static void pink_update(reverb* r) {
+  int i = 0;
+  while (i < 4 && !((r->pink_counter >> i) & 1)) ++i;
+  for (;;) {
+    float fresh = (float)twister_draw(&r->random) * kTwoPowMinus32 - 0.5f;
+    float old = r->pink[i];
+    float sum = r->pink_sum + (fresh - old);
+    if (sum >= -4.0f && sum <= 4.0f) {
+      r->pink[i] = fresh;
+      r->pink_sum = sum;
+      break;
+    }
+  }
+  r->pink_counter += 1;
+}
+
+// Every 32 samples: new lengths for the modulated taps.
+static void modulate(reverb* r) {
+  for (int j = 0; j < REVERB_MOD_TAPS; ++j) {
+    r->lfo_phase[j] += r->lfo_step[j];
+    if (r->lfo_phase[j] >= 1.0f) r->lfo_phase[j] -= 1.0f;
+    float phase = r->lfo_phase[j];
+    float tri = phase <= 0.5f ? phase : 1.0f - phase;
+    pink_update(r);
+    float u = (float)twister_draw(&r->random) * kTwoPowMinus32;
+    float length = ((u + r->pink_sum - 0.5f) * 0.125f + 0.5f) * (r->rate * 2.2675737e-5f) + r->base[j] +
+                   r->depth * r->rate * tri;
+    reverb_tap* t = reverb_tap_at(r, REVERB_FIXED_TAPS + j);
+    t->target = length > 0.0f ? length : 0.0f;
+    t->gain = 1.0f;
+  }
+}
+
+static void set_block_coefficients(reverb* r) {
+  biquad_low_shelf(&r->low_shelf, 100.0, r->low_shelf_gain, 1.2285012);
+  biquad_high_shelf(&r->high_shelf, 8888.0, r->high_shelf_gain, 1.5772871);
+  biquad_high_pass(&r->high_pass, 50.0, 1.2285012);
+  for (int i = 0; i < REVERB_FIXED_TAPS; ++i) {
+    reverb_tap* t = reverb_tap_at(r, i);
+    t->target = kFixedMs[i] * 0.001f * r->rate;
+    t->gain = kFixedGain[i];
+  }
+  r->depth = 0.008f;
+}
+
+void reverb_process(reverb* r, float* left, float* right) {
+  set_block_coefficients(r);
+  float* buffer = static_cast<float*>(r->buffer.data);
+  reverb_tap* taps = reverb_tap_at(r, 0);
+  const int32_t length = array_count(&r->buffer, sizeof(float));
+  const int32_t write0 = r->write;
+
+  // What does not depend on the signal, sample by sample: the smoothers and
+  // the modulated taps' lengths (new every 32 samples).
+  alignas(16) float g[kBlock], wet[kBlock], dry[kBlock], feedback[kBlock];
+  alignas(16) float lengths[kBlock][REVERB_MOD_TAPS];
+  float fixed_lengths[REVERB_FIXED_TAPS];
+  for (int i = 0; i < REVERB_FIXED_TAPS; ++i) fixed_lengths[i] = taps[i].target;
+  int all_open = 1;
+  smoother_fill(&r->input, r->target_input, g);
+  smoother_fill(&r->wet, r->target_wet, wet);
+  smoother_fill(&r->dry, r->target_dry, dry);
+  smoother_fill(&r->feedback, r->target_feedback, feedback);
+  float least = taps[REVERB_FIXED_TAPS].target, most = least;
+  for (int k = 0; k < kBlock; ++k) {
+    all_open &= g[k] > 0.0f;
+    int fresh = k == 0;
+    if (r->modulation_counter % 32 == 0) modulate(r), fresh = 1;
+    r->modulation_counter = (r->modulation_counter + 1) % 32;
+    for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[k][j] = taps[REVERB_FIXED_TAPS + j].target;
+    if (fresh)
+      for (int j = 0; j < REVERB_MOD_TAPS; ++j) {
+        least = lengths[k][j] < least ? lengths[k][j] : least;
+        most = lengths[k][j] > most ? lengths[k][j] : most;
+      }
+  }
+
+  alignas(16) float first_mod[kBlock], more[kBlock] = {}, wet_l[kBlock] = {}, wet_r[kBlock] = {};
+  // Taps 4 to 7 have gain zero: adding their (signed) zeros to the non-zero
+  // or +0 sums would change no bit, so they are not read.
+  const int fixed_used = 4;
+  auto run_modulated = [&](int32_t k0, int32_t k1, int32_t write) {
+    tap_run<false>(&taps[REVERB_FIXED_TAPS], k0, k1, &lengths[0][0], REVERB_MOD_TAPS, write, first_mod);
+    for (int j = 1; j < REVERB_MOD_TAPS; ++j)
+      if (k1 - k0 > 1 || g[k0] > 0.0f)
+        tap_run<true>(&taps[REVERB_FIXED_TAPS + j], k0, k1, &lengths[0][j], REVERB_MOD_TAPS, write, more);
+  };
+  auto run_fixed = [&](int32_t k0, int32_t k1, int32_t write) {
+    for (int i = 0; i < fixed_used; ++i)
+      tap_run<true>(&taps[i], k0, k1, &fixed_lengths[i], 0, write, i % 2 ? wet_r : wet_l);
+  };
+  auto write_sample = [&](int k) {
+    float sum_mod = first_mod[k];
+    if (g[k] > 0.0f) sum_mod = sum_mod + g[k] * g[k] * more[k];
+    float h = biquad_run(&r->high_pass, sum_mod + 1e-20f);
+    float f = feedback[k] > 0.0f ? (1.0f - 0.7f * (g[k] * g[k])) * feedback[k] * h : 0.0f;
+    float mono = 0.5f * (left[k] + right[k]);
+    buffer[r->write] = biquad_run(&r->high_shelf, biquad_run(&r->low_shelf, mono + f + 1e-20f) + 1e-20f);
+    r->write += 1;
+    if (r->write >= length) r->write = 0;
+  };
+
+  if (all_open && least >= kRunMargin && most <= (float)length - kRunMargin && block_is_clear(r, REVERB_FIXED_TAPS, REVERB_TAPS - 1, 1, 0.0f) &&
+      block_is_clear(r, 0, fixed_used - 1, 0, 2.0f)) {
+    run_modulated(0, kBlock, write0);
+    for (int k = 0; k < kBlock; ++k) write_sample(k);
+    run_fixed(0, kBlock, write0);
+  } else {
+    for (int k = 0; k < kBlock; ++k) {
+      int32_t write = r->write;
+      run_modulated(k, k + 1, write);
+      run_fixed(k, k + 1, write);
+      write_sample(k);
+    }
+  }
+  for (int k = 0; k < kBlock; ++k) {
+    float out_l = wet_l[k] * wet[k] + left[k] * dry[k];
+    float out_r = wet_r[k] * wet[k] + right[k] * dry[k];
+    left[k] = out_l;
+    right[k] = out_r;
+  }
+}
