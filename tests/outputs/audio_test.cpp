@@ -246,9 +246,12 @@ TEST(AudioLive, PlaysThroughJackUntilTheHandlerQuits) {
   for (size_t i = 1; i < live.frame_ms.size(); ++i) {
     EXPECT_EQ(live.frames[i] - live.frames[i - 1], AUDIO_FRAME_SAMPLES) << "block " << i;
   }
-  // The dummy server's output times jitter (even backwards), not on average.
+  // The dummy server's output times jitter (even backwards), and on a loaded
+  // machine it skips cycles, so its time may run ahead of the blocks played
+  // but never fall far behind them.
   double mean_step = (live.frame_ms.back() - live.frame_ms.front()) / (live.frame_ms.size() - 1);
-  EXPECT_NEAR(mean_step, AUDIO_BLOCK_MS, 0.2);
+  EXPECT_GT(mean_step, AUDIO_BLOCK_MS - 0.2);
+  EXPECT_LT(mean_step, AUDIO_BLOCK_MS * 1.5);
   // Clock start (0.2 to 3 s + 1 s + 0.25 s), one second of sound, one poll.
   EXPECT_LT(took, 7000.0);
 }
