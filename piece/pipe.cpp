@@ -108,7 +108,7 @@ void pipe_make(pipe_group* p, float length) {
   tableosc_derive(&p->sine);
   p->sine.phase = 0;
 
-  twister_seed(&p->random, 201544u);
+  prng_seed(&p->random, 201544u);
 
   // Every grain reads the window at 0, inc, 2 inc, ... up to exactly 2^30 (a
   // zero), then finishes: the same values each time, kept here by age.
@@ -194,7 +194,7 @@ static int count_idle(const pipe_group* p) {
 
 static void start_grain(pipe_group* p, int k, int32_t increment) {
   p->voices[k].phase = 0;
-  uint32_t u = twister_draw(&p->random);
+  uint32_t u = prng_word(&p->random);
   p->grain_phase[k] = (int32_t)((float)u * 0.25f);
   p->grain_increment[k] = increment;
 }
@@ -215,7 +215,7 @@ void pipe_process(pipe_group* p, float* out) {
     int due = 0;
     if (p->countdown < 1) {
       due = 1;
-      p->countdown = (int32_t)(gap_scale * (float)twister_draw(&p->random));
+      p->countdown = (int32_t)(gap_scale * (float)prng_word(&p->random));
     }
     p->countdown -= 1;
     int32_t playing = 0;

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "piece/twister.h"
+#include "piece/prng.h"
 
 constexpr int PIPE_VOICES = 9;
 constexpr int PIPE_BLOCK = 256;
@@ -37,7 +37,7 @@ struct pipe_group {
   int32_t grain_increment[PIPE_VOICES];
   int32_t ahead[PIPE_VOICES];  // samples already rendered in this block
   int32_t countdown;           // samples to the next grain
-  twister random;
+  prng random;
   int32_t length;  // grain length in samples
   int32_t note;
   float level;   // amplitude before squaring

@@ -93,7 +93,7 @@ int reverb_make(reverb* r) {
     for (int c = 0; c < REVERB_FADE; ++c) t->w[c] = c < 8 ? 0.0f : (float)(c - 8) / 56.0f;
   }
   r->low_shelf.b0 = r->high_shelf.b0 = r->high_pass.b0 = 1.0f;
-  twister_seed(&r->random, 3735928559u);
+  prng_seed(&r->random, 3735928559u);
   r->pink_sum = 0.5f;
   r->pink_counter = 1;
   r->target_feedback = 0.56f;
@@ -263,7 +263,7 @@ static void pink_update(reverb* r) {
   int i = 0;
   while (i < 4 && !((r->pink_counter >> i) & 1)) ++i;
   for (;;) {
-    float fresh = (float)twister_draw(&r->random) * kTwoPowMinus32 - 0.5f;
+    float fresh = (float)prng_word(&r->random) * kTwoPowMinus32 - 0.5f;
     float old = r->pink[i];
     float sum = r->pink_sum + (fresh - old);
     if (sum >= -4.0f && sum <= 4.0f) {
@@ -283,7 +283,7 @@ static void modulate(reverb* r) {
     float phase = r->lfo_phase[j];
     float tri = phase <= 0.5f ? phase : 1.0f - phase;
     pink_update(r);
-    float u = (float)twister_draw(&r->random) * kTwoPowMinus32;
+    float u = (float)prng_word(&r->random) * kTwoPowMinus32;
     float length = ((u + r->pink_sum - 0.5f) * 0.125f + 0.5f) * (r->rate * 2.2675737e-5f) + r->base[j] +
                    r->depth * r->rate * tri;
     reverb_tap* t = reverb_tap_at(r, REVERB_FIXED_TAPS + j);

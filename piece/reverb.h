@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "base/array.h"
-#include "piece/twister.h"
+#include "piece/prng.h"
 
 constexpr int REVERB_TAPS = 24;
 constexpr int REVERB_FIXED_TAPS = 8;
@@ -57,7 +57,7 @@ struct reverb {
   float base[REVERB_MOD_TAPS];  // samples
   float depth;                  // seconds
   biquad low_shelf, high_shelf, high_pass;
-  twister random;
+  prng random;
   float pink[5];
   float pink_sum;
   int32_t pink_counter;
