@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Set-up and the main job: installs what is missing, builds, and runs vv-plume.
+# Set-up and the main job: installs what is missing, builds, then plays
+# vv-plume live when there is a display and a sound device, or renders it
+# headless into render/ (WAV, TGA frames and render/vv-plume.mp4) otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/deps.sh
 cmake -S . -B build >/dev/null
 cmake --build build -j "$(nproc)"
-exec build/vv-plume "$@"
+
+has_display() { [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; }
+has_sound() {
+  compgen -G "/dev/snd/pcmC*p" >/dev/null ||
+    { command -v jack_lsp >/dev/null && jack_lsp >/dev/null 2>&1; } ||
+    [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ]
+}
+
+if has_display && has_sound; then
+  exec build/vv-plume "$@"
+fi
+echo "no display or no sound device here: rendering the piece into render/ instead"
+exec tools/render.sh render
