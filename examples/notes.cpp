@@ -236,9 +236,11 @@ int32_t display_step(App* app) {
 
   // A light in the corner that flashes on every beat of the MIDI clock.
   uint64_t ticks = ticks_sent.load();
-  float beat = static_cast<float>(1.0 - (ticks % kTicksPerBeat) / static_cast<double>(kTicksPerBeat));
-  glColor3f(beat, beat, beat);
-  draw_rect(0.96, 0.94, 0.99, 0.99);
+  if (ticks > 0) {
+    float beat = static_cast<float>(1.0 - (ticks % kTicksPerBeat) / static_cast<double>(kTicksPerBeat));
+    glColor3f(beat, beat, beat);
+    draw_rect(0.96, 0.94, 0.99, 0.99);
+  }
 
   display_frame_commit(frame);
   return APP_STEP;
