@@ -152,7 +152,7 @@ int32_t control_step(App* app) {
     if (static_cast<uint32_t>(event[0]) == MIDI_EVENT_MAGIC) {
       midi_event m;
       memcpy(&m, event, sizeof m);
-      if (m.kind != MIDI_KIND_CHANNEL) continue;
+      if (m.kind != MIDI_KIND_CHANNEL) continue;  // clock and controllers are not drawn
       if (m.first_tag == MIDI_TAG_NOTE_ON && play(m.first, m.second, ms, "midi"))
         echo[echoes++] = m;
       if (m.first_tag == MIDI_TAG_NOTE_OFF && play(m.first, 0, ms, "midi")) echo[echoes++] = m;
@@ -168,7 +168,6 @@ int32_t control_step(App* app) {
         noteoff(&echo[echoes++], 0, note);
     }
   }
-  // Events left unread are dropped by the runtime before the next tick.
   send_now(app, echo, echoes);
   return APP_STEP;
 }
