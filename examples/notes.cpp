@@ -152,7 +152,8 @@ int32_t control_step(App* app) {
     if (static_cast<uint32_t>(event[0]) == MIDI_EVENT_MAGIC) {
       midi_event m;
       memcpy(&m, event, sizeof m);
-      if (m.kind != MIDI_KIND_CHANNEL) continue;  // clock and controllers are not drawn
+      // Only notes are drawn and echoed; clock messages and controllers pass.
+      if (m.kind != MIDI_KIND_CHANNEL) continue;
       if (m.first_tag == MIDI_TAG_NOTE_ON && play(m.first, m.second, ms, "midi"))
         echo[echoes++] = m;
       if (m.first_tag == MIDI_TAG_NOTE_OFF && play(m.first, 0, ms, "midi")) echo[echoes++] = m;
