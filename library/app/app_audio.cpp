@@ -26,7 +26,11 @@ char* diskwriter_file_name(const App* app) {
 
 void audiofn(void* arg, audio_frame* frame) {
   auto* app = static_cast<App*>(arg);
-  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) app_controlin(app, audio_frame_in_ms(frame));
+  // Once audio has quit, the display frames run the control tick; an audio
+  // stream that never sounded keeps calling back, and must not tick as well.
+  if (app_has_stream(app, APP_STREAM_CONTROL_IN) &&
+      (app_has_stream(app, APP_STREAM_AUDIO) || !app_has_stream(app, APP_STREAM_DISPLAY)))
+    app_controlin(app, audio_frame_in_ms(frame));
   if (!app_has_stream(app, APP_STREAM_AUDIO)) {
     audio_frame_commit_none(frame);
     return;

@@ -1,0 +1,70 @@
+// The notes example end to end: a peer MIDI client on the JACK server plays
+// into "zeal:tidepool:in" and listens to "zeal:tidepool:out", keys come from
+// the virtual X server, and the palette arrives through the loader.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../display/program_run.h"
+#include "midi_peer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kTick = {0xF8};
+
+std::vector<Bytes> notes_heard(const std::vector<PeerMessage>& got) {
+  std::vector<Bytes> out;
+  for (const PeerMessage& m : got)
+    if (m.bytes != kTick) out.push_back(m.bytes);
+  return out;
+}
+
+}  // namespace
+
+TEST(NotesExample, EchoesMidiAndKeysSendsClockAndLoadsItsPalette) {
+  if (!jack_reachable()) GTEST_SKIP() << "no JACK server";
+  JackTurn turn;
+  Program notes;
+  ASSERT_TRUE(notes.start({ZEAL_BINARY_DIR "/examples/notes"},
+                          {"ZEAL_MIDI_API=jack", "ZEAL_RPATH=" ZEAL_SOURCE_DIR "/resources"}));
+  MidiPeer peer;
+  ASSERT_TRUE(peer.connect(15000)) << "no zeal:tidepool ports";
+  EXPECT_TRUE(notes.wait_for_text("pal1.png: 64x4\n", 15000)) << notes.output;
+
+  // Clock ticks flow once the output clock rolls.
+  std::vector<PeerMessage> got;
+  for (int i = 0; i < 1000 && got.size() < 10; ++i) got = peer.wait_for(10, 10);
+  ASSERT_GE(got.size(), 10u) << "no clock ticks";
+
+  peer.send({0x90, 64, 90});
+  inthread_sleep(100);
+  peer.send({0x90, 64, 0});  // a note on without velocity ends the note
+  inthread_sleep(100);
+  ASSERT_TRUE(send_keys("a"));  // middle C, pressed and released
+  for (int i = 0; i < 300 && notes_heard(got).size() < 4; ++i) {
+    inthread_sleep(10);
+    got = peer.wait_for(0, 0);
+  }
+  std::vector<Bytes> echoed = {{0x90, 64, 90}, {0x80, 64, 0}, {0x90, 60, 100}, {0x80, 60, 0}};
+  EXPECT_EQ(notes_heard(got), echoed);
+  notes.read_for(200);
+  for (const char* line : {"note on 64 90 from midi\n", "note off 64 0 from midi\n",
+                           "note on 60 100 from keys\n", "note off 60 0 from keys\n"})
+    EXPECT_NE(notes.output.find(line), std::string::npos) << line << notes.output;
+
+  // 24 ticks a quarter note at 120 a minute, evenly spread.
+  inthread_sleep(1000);
+  got = peer.wait_for(0, 0);
+  std::vector<uint64_t> ticks;
+  for (const PeerMessage& m : got)
+    if (m.bytes == kTick) ticks.push_back(m.at);
+  ASSERT_GE(ticks.size(), 40u);
+  double seconds = static_cast<double>(ticks.back() - ticks[10]) / 1e9;
+  EXPECT_NEAR(static_cast<double>(ticks.size() - 11) / seconds, 48.0, 3.0);
+  for (size_t i = 11; i < ticks.size(); ++i) EXPECT_LT(ticks[i] - ticks[i - 1], 60000000u) << i;
+
+  ASSERT_TRUE(send_keys("Escape"));
+  EXPECT_EQ(notes.wait_exit(10000), 0) << notes.output;
+}

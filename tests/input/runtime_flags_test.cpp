@@ -1,0 +1,189 @@
+// Control input with audio and display (flags 14): the control tick runs in
+// the audio callback while audio runs, and moves to the display frames once
+// the audio stream has quit, never running from both at once.
+#include <gtest/gtest.h>
+#include <GL/gl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "app/app.h"
+#include "arch/opengl/frame.h"
+#include "base/thread.h"
+#include "io/audio.h"
+#include "midi_peer.h"
+
+namespace {
+
+enum Where { ON_AUDIO, ON_MAIN, ON_OTHER };
+
+struct Tick {
+  pthread_t thread;
+  int where;
+  int audio_running;  // audio's stream bit when the tick began
+  double ms;
+};
+
+// Child-side record; printed at the end and parsed by the parent.
+pthread_t main_thread;
+pthread_t audio_thread;
+int audio_known;
+int quit_audio_silently;  // quit at the first step, before any sound
+int audio_steps;
+Tick ticks[400];
+int tick_count;
+int ticks_on_main;
+
+int32_t handler(uint32_t stream, uint32_t phase, App* app) {
+  if (stream == APP_STREAM_APP) {
+    if (phase == APP_BEGIN) main_thread = pthread_self();
+    return APP_STEP;
+  }
+  if (stream == APP_STREAM_AUDIO) {
+    if (phase != APP_STEP) return phase == APP_BEGIN ? APP_STEP : APP_END;
+    audio_thread = pthread_self();
+    audio_known = 1;
+    if (quit_audio_silently || ++audio_steps > 100) return APP_END;
+    float* left;
+    float* right;
+    audio_frame_define_stereo(app->audio_frame, &left, &right);
+    for (int i = 0; i < AUDIO_FRAME_SAMPLES; ++i) left[i] = right[i] = 0.01f;
+    audio_frame_commit(app->audio_frame);
+    return APP_STEP;
+  }
+  if (stream == APP_STREAM_DISPLAY) {
+    if (phase != APP_STEP) return phase == APP_BEGIN ? APP_STEP : APP_END;
+    display_frame_define(app->display_frame, nullptr);
+    glClear(GL_COLOR_BUFFER_BIT);
+    display_frame_commit(app->display_frame);
+    return APP_STEP;
+  }
+  if (stream != APP_STREAM_CONTROL_IN || phase != APP_STEP) return APP_STEP;
+  pthread_t self = pthread_self();
+  ticks[tick_count++] = Tick{self, 0, app_has_stream(app, APP_STREAM_AUDIO) != 0, control_in_ms(app)};
+  if (pthread_equal(self, main_thread)) ++ticks_on_main;
+  if (ticks_on_main < 30 && tick_count < 400) return APP_STEP;
+  // Enough seen: report, stop control input, then let the display end it.
+  for (int i = 0; i < tick_count; ++i) {
+    pthread_t t = ticks[i].thread;
+    int where = pthread_equal(t, main_thread)                ? ON_MAIN
+                : audio_known && pthread_equal(t, audio_thread) ? ON_AUDIO
+                                                                : ON_OTHER;
+    printf("tick %d %d %.3f\n", where, ticks[i].audio_running, ticks[i].ms);
+  }
+  printf("streams %d\n", app->config.streams);
+  fflush(stdout);
+  return APP_END;
+}
+
+int32_t display_ends_after_control(uint32_t stream, uint32_t phase, App* app) {
+  if (stream == APP_STREAM_DISPLAY && phase == APP_STEP && !app_has_stream(app, APP_STREAM_CONTROL_IN))
+    return APP_END;
+  return handler(stream, phase, app);
+}
+
+// Runs app_run(14) in a child; returns its exit status and output.
+int run(int silently, std::string* out) {
+  int pipefd[2];
+  if (pipe(pipefd) != 0) return -2;
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefd[1], STDOUT_FILENO);
+    close(pipefd[0]);
+    quit_audio_silently = silently;
+    char name[] = "flags-test";
+    char* argv[] = {name, nullptr};
+    app_run(1, argv, APP_STREAM_CONTROL_IN | APP_STREAM_AUDIO | APP_STREAM_DISPLAY,
+            display_ends_after_control);
+  }
+  close(pipefd[1]);
+  double deadline = get_milliseconds() + 30000.0;
+  for (;;) {
+    pollfd p{pipefd[0], POLLIN, 0};
+    int left = static_cast<int>(deadline - get_milliseconds());
+    if (left <= 0 || poll(&p, 1, left) <= 0) break;
+    char buffer[512];
+    ssize_t n = read(pipefd[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    out->append(buffer, static_cast<size_t>(n));
+  }
+  close(pipefd[0]);
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && get_milliseconds() < deadline)
+    inthread_sleep(10);
+  if (ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void check_handover(int silently) {
+  if (!jack_reachable()) GTEST_SKIP() << "no JACK server for the audio output";
+  std::string out;
+  ASSERT_EQ(run(silently, &out), 0) << out;
+  std::vector<Tick> seen;
+  char line[128];
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    snprintf(line, sizeof line, "%s", out.substr(at, end - at).c_str());
+    Tick t{};
+    if (sscanf(line, "tick %d %d %lf", &t.where, &t.audio_running, &t.ms) == 3) seen.push_back(t);
+    at = end + 1;
+  }
+  ASSERT_GE(seen.size(), 30u) << out;
+  // Never two drivers: audio's thread while audio runs, the display's after.
+  size_t first_on_main = seen.size();
+  for (size_t i = 0; i < seen.size(); ++i) {
+    const Tick& t = seen[i];
+    EXPECT_NE(t.where, ON_OTHER) << "tick " << i;
+    if (t.where == ON_MAIN && first_on_main == seen.size()) first_on_main = i;
+    if (i > first_on_main) {
+      EXPECT_EQ(t.where, ON_MAIN) << "tick " << i << " after the display took over";
+    }
+    if (t.where == ON_AUDIO) {
+      EXPECT_TRUE(t.audio_running) << "tick " << i << " from a stopped audio stream";
+    }
+  }
+  if (!silently) {
+    EXPECT_GT(first_on_main, 50u) << "audio drove the first ticks";
+  }
+  // The clock time goes on across the handover, then a display frame per
+  // tick. (Audio blocks are stamped with when they will be heard, which
+  // jitters with the sound card's clock, and may differ from the display's
+  // stamps by the difference of their latencies. Once the audio stream has
+  // completed, the clock still follows its stream time, which was seen to
+  // step back by a few milliseconds now and then.)
+  for (size_t i = first_on_main + 1; i < seen.size(); ++i) {
+    EXPECT_GT(seen[i].ms, seen[i - 1].ms - 1000.0 / 30.0) << "tick " << i;
+  }
+  size_t last = seen.size() - 1;
+  ASSERT_GE(last - first_on_main, 29u);
+  double period = (seen[last].ms - seen[first_on_main].ms) / static_cast<double>(last - first_on_main);
+  // One tick a frame: frames come every 33.3 ms of wall time, or later when
+  // the machine is busy, and the clock follows the sound card's clock, which
+  // (JACK's dummy driver under load) may run a little slow.
+  EXPECT_GT(period, 0.75 * 1000.0 / 30.0);
+  EXPECT_LT(period, 1.5 * 1000.0 / 30.0);
+  if (first_on_main > 0) {
+    EXPECT_LT(std::fabs(seen[first_on_main].ms - seen[first_on_main - 1].ms), 100.0);
+  }
+}
+
+}  // namespace
+
+TEST(RuntimeFlags, ControlTickMovesFromAudioToDisplayWhenAudioQuits) { check_handover(0); }
+
+// An audio stream that quits before it ever sounded keeps its callback
+// running (silent); it must not go on ticking beside the display.
+TEST(RuntimeFlags, SilentlyQuitAudioStopsDrivingTheControlTick) { check_handover(1); }
