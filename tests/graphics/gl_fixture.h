@@ -4,22 +4,38 @@
 #include <gtest/gtest.h>
 
 #include <GL/glew.h>
+#include <GL/freeglut.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "display/display_fixture.h"
 
-struct GlTest : testing::Test {
-  DisplayWindow* window = nullptr;
-  void SetUp() override {
+// One window for the whole test program: display devices are never freed,
+// so a window per test would run out of them.
+inline DisplayWindow* gl_test_window() {
+  static DisplayWindow* window = nullptr;
+  if (window == nullptr) {
     testing::internal::CaptureStdout();
     window = new DisplayWindow();
     captured_stdout();
+    // freeglut destroys its windows at exit and calls the close callback,
+    // which would end the process with status 0 and hide failures.
+    glutSetWindow(window->io->window);
+    glutCloseFunc(nullptr);
+  }
+  return window;
+}
+
+struct GlTest : testing::Test {
+  DisplayWindow* window = nullptr;
+  void SetUp() override {
+    window = gl_test_window();
     glViewport(0, 0, 1280, 720);
+    glDisable(GL_SCISSOR_TEST);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     while (glGetError() != GL_NO_ERROR) {}
   }
-  void TearDown() override { delete window; }
 };
 
 // The RGBA words of a bound 2D texture's level 0.

@@ -128,6 +128,7 @@ static void size_array(array* a, int32_t width, int32_t elements) {
 
 static void place_regions(opengl_geometry* g) {
   opengl_geometry_buffers* b = g->buffers;
+  g->serial = b->serial;
   if (g->per_frame) {
     g->index_offset = array_count(&b->indices, 4);
     g->vertex_offset = array_count(&b->vertices, ATTRIBUTE);
@@ -169,7 +170,10 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
       g->buffers = nullptr;
       return;
     }
-    if (g->buffers != top || old_indices != index_count || old_vertices != vertex_count) {
+    // The frame data is the same record every frame, so the serial is what
+    // tells a redefinition in this frame from a stale one.
+    if (g->buffers != top || g->serial != top->serial || old_indices != index_count ||
+        old_vertices != vertex_count) {
       g->buffers = top;
       place_regions(g);
     }
@@ -220,7 +224,9 @@ void opengl_geometry_commit_with(opengl_geometry* g, int32_t index_count, int32_
   opengl_geometry_get_pointers(g, nullptr, &v, &tc, &c, &n);
   g->index_count = index_count;
   g->vertex_count = vertex_count;
-  if ((g->per_frame && g->buffers != active_top()) || g->buffers == nullptr) {
+  opengl_geometry_buffers* top = active_top();
+  if ((g->per_frame && (g->buffers != top || top == nullptr || g->serial != top->serial)) ||
+      g->buffers == nullptr) {
     invalidate(g);
     return;
   }
@@ -363,6 +369,7 @@ void frame_data_define_frame(void* instance, display_frame* frame) {
   auto* b = static_cast<opengl_geometry_buffers*>(instance);
   for (array* a : {&b->interleaved, &b->indices, &b->vertices, &b->colours, &b->normals, &b->texcoords})
     if (!a->failed) a->size = 0;
+  b->serial += 1;
   array_append(&active_stack, &b, sizeof(b));
   if (stats_report_at < 0.0) stats_report_at = display_frame_in_ms(frame);
 }

@@ -25,6 +25,7 @@ struct opengl_geometry_buffers {
   array colours;
   array normals;
   array texcoords;
+  uint32_t serial;  // frame definitions so far: tells this frame from the last
 };
 
 struct opengl_geometry {
@@ -40,6 +41,7 @@ struct opengl_geometry {
   int32_t normal_offset;
   int32_t texcoord_offset;
   int32_t interleaved_offset;
+  uint32_t serial;  // per-frame: the buffers' serial when the regions were placed
 };
 
 void opengl_geometry_make_resident(opengl_geometry* g);
