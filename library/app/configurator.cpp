@@ -73,6 +73,8 @@ void draw(Configurator* c) {
   ui_text_draw(u, title_at, 3, title_box, "%s", c->title);
   ui_checkbox(u, CONTROLS[CONFIG_FULLSCREEN], "Full screen", &c->fullscreen, 1);
   ui_checkbox(u, CONTROLS[CONFIG_DISKWRITER], "Render to disk", &c->diskwriter, 1);
+  const float label_at[2] = {-1.6f, -0.02f};
+  ui_text_draw(u, label_at, 2, title_box, "Directory for the rendered files:");
   ui_textfield(u, CONTROLS[CONFIG_PATH], c->path, PATH_CAPACITY, c->diskwriter);
   if (ui_button(u, CONTROLS[CONFIG_CANCEL], "Cancel", 1)) finish(c, 1);
   if (ui_button(u, CONTROLS[CONFIG_RUN], "Run", 1)) finish(c, 0);
