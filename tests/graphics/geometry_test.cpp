@@ -173,6 +173,7 @@ TEST_F(Geometry, ZeroCountsAndOvercommitInvalidateAndNothingIsDrawn) {
   opengl_geometry_commit(&g);
   opengl_geometry_draw(&g);
   EXPECT_EQ(g.valid, 0u);
+  EXPECT_EQ(g.buffers, nullptr);  // released: delete will not see it
   EXPECT_EQ(read_pixel(640, 360) & 0xFFFFFFu, 0u);
   opengl_geometry_delete(&g);
   opengl_geometry_fail(&g);

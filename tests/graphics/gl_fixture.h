@@ -11,10 +11,32 @@
 
 #include "display/display_fixture.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 // One window for the whole test program: display devices are never freed,
-// so a window per test would run out of them.
+// so a window per test would run out of them. It goes when the tests end.
+inline DisplayWindow* gl_shared_window;
+
+struct GlWindowEnvironment : testing::Environment {
+  void TearDown() override {
+    if (gl_shared_window == nullptr) return;
+    delete gl_shared_window;
+    gl_shared_window = nullptr;
+    glutMainLoopEvent();  // freeglut destroys windows here, not at once
+#if defined(__SANITIZE_ADDRESS__)
+    // Check for leaks now, while the GL driver is loaded: at exit freeglut
+    // unloads it and its own allocations could no longer be told from ours.
+    __lsan_do_leak_check();
+#endif
+  }
+};
+inline testing::Environment* const gl_window_environment =
+    testing::AddGlobalTestEnvironment(new GlWindowEnvironment);
+
 inline DisplayWindow* gl_test_window() {
-  static DisplayWindow* window = nullptr;
+  DisplayWindow*& window = gl_shared_window;
   if (window == nullptr) {
     testing::internal::CaptureStdout();
     window = new DisplayWindow();

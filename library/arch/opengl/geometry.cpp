@@ -309,7 +309,9 @@ void opengl_geometry_draw(opengl_geometry* g) {
     glDrawElements(GL_QUADS, g->index_count, GL_UNSIGNED_INT, idx);
     opengl_trace(SOURCE, 590, nullptr);
   } else {
-    g->valid = 0;
+    // No primitive: never drawable. Its storage goes now, since delete
+    // passes over invalid geometries.
+    invalidate(g);
   }
   if (g->valid && (g->flags & GEOMETRY_NORMALS)) draw_normals(g);
   if (g->flags & GEOMETRY_WIREFRAME) {
