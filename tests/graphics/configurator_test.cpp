@@ -198,19 +198,6 @@ TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
   EXPECT_EQ(shared->owned, 1);
 }
 
-TEST_F(Configuration, TheDirectoryCanBeTyped) {
-  start();
-  key("x");  // the field is off while rendering is off
-  click(CONFIG_DISKWRITER);
-  key("BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace "
-      "BackSpace slash o u t");
-  key("Return");
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->diskwriter, 1);
-  std::string documents = std::string(shared->home) + "/Documents";
-  EXPECT_EQ(std::string(shared->path), documents.substr(0, documents.size() - 10) + "/out");
-}
-
 TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
   fork_child(0);
   EXPECT_EQ(wait_exit(10.0), 0);

@@ -188,16 +188,3 @@ TEST_F(Textures, BadDimensionsUnitsAndSizesUnmakeTheTexture) {
   texture_delete(&t);
 }
 
-TEST_F(Textures, BindingEnablesTheTargetOnItsUnit) {
-  texture t{};
-  texture_make(&t);
-  texture_defparticle(&t, 8);
-  texture_bind(&t);
-  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-  GLint bound = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  EXPECT_EQ(static_cast<GLuint>(bound), t.name);
-  texture_unbind(&t);
-  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-  texture_delete(&t);
-}

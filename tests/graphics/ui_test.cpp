@@ -3,8 +3,6 @@
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
-#include <cmath>
-
 #include "arch/opengl/ui.h"
 #include "gl_fixture.h"
 
@@ -82,26 +80,6 @@ TEST_F(Ui, ChildIdsRepeatEveryFrameAndLayoutsNest) {
     EXPECT_FLOAT_EQ(corner[1], 1.0f);
     ui_commit(u);
   }
-}
-
-TEST_F(Ui, LayoutFunctionsSeeTheirWordsAndData) {
-  static int seen[4];
-  int data = 42;
-  ui_layout_fn fn = [](ui*, uint32_t a, uint32_t b, uint32_t c, void* d) -> int32_t {
-    seen[0] = static_cast<int>(a);
-    seen[1] = static_cast<int>(b);
-    seen[2] = static_cast<int>(c);
-    seen[3] = *static_cast<int*>(d);
-    return 7;
-  };
-  ui_define(u, nullptr);
-  ui_layout_begin(u, id(5, 2), &data, fn);
-  EXPECT_EQ(ui_add(u, 1, 2, 3), 7);
-  EXPECT_EQ(seen[0] + seen[1] + seen[2], 6);
-  EXPECT_EQ(seen[3], 42);
-  ui_layout_end(u);
-  EXPECT_EQ(ui_add(u, 1, 2, 3), 0);
-  ui_commit(u);
 }
 
 TEST_F(Ui, HotStaysWhileAnotherWidgetIsActive) {
@@ -184,16 +162,9 @@ TEST_F(Ui, MeasuresAtHdSize) {
   EXPECT_EQ(ui_font_height_in_pixels(u, 2), 13);
   EXPECT_FLOAT_EQ(ui_vertical_period(u), 26.0f / 720.0f);
   EXPECT_FLOAT_EQ(ui_horizontal_period(u), 26.0f / 720.0f / (1280.0f / 720.0f));
-  // The font heights come from 4.7269297 mm at 72 dots per inch.
-  const float phi = 1.618034f;
-  for (int k = 0; k < 5; ++k)
-    EXPECT_EQ(u->font_heights[k], static_cast<int32_t>(std::floor(13.399171f * std::pow(phi, k - 2))));
-
   u->keep_aspect = 0;
   ui_pixels_into_coordinates(u, units, px);
   EXPECT_FLOAT_EQ(units[0], 0.1125f);
-  ui_extent(u, extent);
-  EXPECT_FLOAT_EQ(extent[0], -1.0f);
 }
 
 TEST_F(Ui, MouseInsideUsesInterfaceCoordinates) {
