@@ -31,6 +31,8 @@ struct Shared {
   int owned;
   char path[512];
   int display_began;
+  int display_steps;
+  int go_on;
 };
 Shared* shared;
 
@@ -45,11 +47,13 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
     snprintf(shared->path, sizeof(shared->path), "%s",
              app->config.diskwriter_path ? app->config.diskwriter_path : "(none)");
     shared->answered = 1;
-    // Either way the test has what it needs: end before the outputs start.
-    return APP_END;
+    // Unless asked to go on, the test has what it needs: end before the
+    // outputs start.
+    return shared->go_on && !shared->cancelled ? APP_STEP : APP_END;
   }
-  shared->display_began = 1;
-  return APP_END;
+  if (phase == APP_BEGIN) shared->display_began = 1;
+  if (phase == APP_STEP) shared->display_steps += 1;
+  return phase == APP_STEP ? APP_END : APP_STEP;
 }
 
 struct Configuration : testing::Test {
@@ -175,6 +179,7 @@ TEST_F(Configuration, EscapeAndTheWindowsCloseCancelToo) {
 }
 
 TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
+  shared->go_on = 1;  // and then the display runs after the window has gone
   start();
   click(CONFIG_FULLSCREEN);
   key("Return");
@@ -184,6 +189,8 @@ TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
   EXPECT_EQ(shared->diskwriter, 0);
   EXPECT_STREQ(shared->path, "/given");
   EXPECT_EQ(shared->owned, 0);
+  EXPECT_EQ(shared->display_began, 1);
+  EXPECT_EQ(shared->display_steps, 1);
 }
 
 TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {

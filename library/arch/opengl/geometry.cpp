@@ -335,9 +335,6 @@ void opengl_geometry_resident_copy(opengl_geometry* destination, const opengl_ge
   opengl_geometry_define(destination, source->flags & ~GEOMETRY_PER_FRAME, source->index_count,
                          &di, source->vertex_count, &dv, &dc, &dt, &dn);
   if (!destination->valid) return;
-  // The source's colour choice carries over.
-  destination->flags = source->flags & ~GEOMETRY_PER_FRAME;
-  if (sc == nullptr) dc = nullptr;
   size_t vertex_bytes = static_cast<size_t>(source->vertex_count) * ATTRIBUTE;
   if (si) memcpy(di, si, static_cast<size_t>(source->index_count) * 4);
   if (sv) memcpy(dv, sv, vertex_bytes);
