@@ -1,0 +1,240 @@
+// The configuration window in a child process run by app_run, driven with
+// real X input from xdotool: Cancel, Escape and the window's close end the
+// process before any output starts; Run fills the configuration.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "app/configurator.h"
+#include "arch/opengl/display.h"
+#include "base/thread.h"
+
+namespace {
+
+struct Shared {
+  char name[64];
+  char home[256];
+  int answered;
+  int cancelled;
+  int fullscreen;
+  int diskwriter;
+  int owned;
+  char path[512];
+  int display_began;
+  int display_steps;
+  int go_on;
+};
+Shared* shared;
+
+int32_t handler(uint32_t stream, uint32_t phase, App* app) {
+  if (stream == APP_STREAM_APP) {
+    if (phase != APP_BEGIN) return APP_STEP;
+    app->config.name = shared->name;
+    shared->cancelled = configwindow(app);
+    shared->fullscreen = app->config.fullscreen;
+    shared->diskwriter = app->config.diskwriter;
+    shared->owned = app->diskwriter_path_owned;
+    snprintf(shared->path, sizeof(shared->path), "%s",
+             app->config.diskwriter_path ? app->config.diskwriter_path : "(none)");
+    shared->answered = 1;
+    // Unless asked to go on, the test has what it needs: end before the
+    // outputs start.
+    return shared->go_on && !shared->cancelled ? APP_STEP : APP_END;
+  }
+  if (phase == APP_BEGIN) shared->display_began = 1;
+  if (phase == APP_STEP) shared->display_steps += 1;
+  return phase == APP_STEP ? APP_END : APP_STEP;
+}
+
+struct Configuration : testing::Test {
+  pid_t pid = -1;
+  std::string window;
+  void SetUp() override {
+    if (!glut_must_initialize_p) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
+    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    shared = new (memory) Shared{};
+    snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
+    snprintf(shared->home, sizeof(shared->home), "/tmp/zeal-home-%d", getpid());
+    mkdir(shared->home, 0700);
+    mkdir((std::string(shared->home) + "/Documents").c_str(), 0700);
+  }
+  void TearDown() override {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (shared == nullptr) return;
+    rmdir((std::string(shared->home) + "/Documents").c_str());
+    rmdir(shared->home);
+    munmap(shared, sizeof(Shared));
+    shared = nullptr;
+  }
+  // The child, started with "--diskwriter /given" on its command line.
+  void fork_child(int with_window) {
+    fflush(nullptr);
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("HOME", shared->home, 1);
+      unsetenv("XDG_DOCUMENTS_DIR");
+      static char name[] = "configurator-test";
+      static char option[] = "--diskwriter";
+      static char given[] = "/given";
+      static char skip[] = "--no-configurator";
+      static char* argv[] = {name, option, given, skip, nullptr};
+      app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler);
+    }
+  }
+  void start() {
+    fork_child(1);
+    std::string command = "timeout 15 xdotool search --sync --name '^" + std::string(shared->name) + "$'";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[64] = "";
+    if (fgets(line, sizeof(line), p) == nullptr) line[0] = 0;
+    pclose(p);
+    window = std::string(line).substr(0, strcspn(line, "\n"));
+    ASSERT_FALSE(window.empty()) << "no configuration window";
+    inthread_sleep(300.0);  // mapped and drawn
+  }
+  void click(int control) {
+    int32_t at[2];
+    configurator_control_centre(control, at);
+    std::string command = "xdotool mousemove --window " + window + " " + std::to_string(at[0]) + " " +
+                          std::to_string(at[1]) + " sleep 0.2 click 1 sleep 0.2";
+    ASSERT_EQ(system(command.c_str()), 0);
+  }
+  // The status is not checked: a key that closes the window makes xdotool
+  // fail on its release. The child's answers tell what happened.
+  void key(const char* name) {
+    std::string command = "xdotool key --window " + window + " " + name + " 2>/dev/null";
+    if (system(command.c_str()) < 0) ADD_FAILURE() << "xdotool did not run";
+  }
+  int wait_exit(double seconds) {
+    double end = get_milliseconds() + seconds * 1000.0;
+    while (get_milliseconds() < end) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      inthread_sleep(20.0);
+    }
+    return -1;
+  }
+};
+
+}  // namespace
+
+TEST_F(Configuration, CancelEndsTheProcessBeforeAnyOutput) {
+  start();
+  click(CONFIG_FULLSCREEN);  // changed, then thrown away
+  click(CONFIG_CANCEL);
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->answered, 1);
+  EXPECT_EQ(shared->cancelled, 1);
+  EXPECT_EQ(shared->display_began, 0);
+  // The record as the command line left it.
+  EXPECT_EQ(shared->fullscreen, 0);
+  EXPECT_EQ(shared->diskwriter, 1);
+  EXPECT_STREQ(shared->path, "/given");
+  EXPECT_EQ(shared->owned, 0);
+}
+
+TEST_F(Configuration, EscapeAndTheWindowsCloseCancelToo) {
+  start();
+  key("Escape");
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->cancelled, 1);
+
+  shared->answered = 0;
+  start();
+  Display* x = XOpenDisplay(nullptr);
+  ASSERT_NE(x, nullptr);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = std::stoul(window);
+  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
+  XFlush(x);
+  XCloseDisplay(x);
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->answered, 1);
+  EXPECT_EQ(shared->cancelled, 1);
+  EXPECT_EQ(shared->display_began, 0);
+}
+
+TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
+  shared->go_on = 1;  // and then the display runs after the window has gone
+  start();
+  click(CONFIG_FULLSCREEN);
+  key("Return");
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->cancelled, 0);
+  EXPECT_EQ(shared->fullscreen, 1);
+  EXPECT_EQ(shared->diskwriter, 0);
+  EXPECT_STREQ(shared->path, "/given");
+  EXPECT_EQ(shared->owned, 0);
+  EXPECT_EQ(shared->display_began, 1);
+  EXPECT_EQ(shared->display_steps, 1);
+}
+
+TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
+  start();
+  click(CONFIG_DISKWRITER);
+  click(CONFIG_RUN);
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->cancelled, 0);
+  EXPECT_EQ(shared->fullscreen, 0);
+  EXPECT_EQ(shared->diskwriter, 1);
+  EXPECT_EQ(std::string(shared->path), std::string(shared->home) + "/Documents");
+  EXPECT_EQ(shared->owned, 1);
+}
+
+TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
+  fork_child(0);
+  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(shared->answered, 1);
+  EXPECT_EQ(shared->cancelled, 0);
+  EXPECT_EQ(shared->diskwriter, 1);
+  EXPECT_STREQ(shared->path, "/given");
+}
+
+TEST(ConfigurationDirectory, DocumentsThenHome) {
+  char home[] = "/tmp/zeal-dirs-XXXXXX";
+  ASSERT_NE(mkdtemp(home), nullptr);
+  std::string saved_home = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home, 1);
+  unsetenv("XDG_DOCUMENTS_DIR");
+  char out[512];
+  configurator_default_directory(out, sizeof(out));
+  EXPECT_STREQ(out, home);
+  std::string documents = std::string(home) + "/Documents";
+  mkdir(documents.c_str(), 0700);
+  configurator_default_directory(out, sizeof(out));
+  EXPECT_EQ(documents, out);
+  setenv("XDG_DOCUMENTS_DIR", "/nonexistent-documents", 1);
+  configurator_default_directory(out, sizeof(out));
+  EXPECT_EQ(documents, out);
+  setenv("XDG_DOCUMENTS_DIR", "/tmp", 1);
+  configurator_default_directory(out, sizeof(out));
+  EXPECT_STREQ(out, "/tmp");
+  unsetenv("XDG_DOCUMENTS_DIR");
+  rmdir(documents.c_str());
+  rmdir(home);
+  setenv("HOME", saved_home.c_str(), 1);
+}

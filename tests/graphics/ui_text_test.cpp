@@ -1,0 +1,122 @@
+// UI text: font choice, measures, and what is drawn, read back from the
+// framebuffer (the rightmost lit column tells how much text was drawn).
+#include <GL/glew.h>
+#include <GL/freeglut.h>
+
+#include <string>
+#include <vector>
+
+#include "arch/opengl/ui.h"
+#include "arch/opengl/ui_text.h"
+#include "gl_fixture.h"
+
+namespace {
+
+struct UiText : GlTest {
+  ui* u = nullptr;
+  void SetUp() override {
+    GlTest::SetUp();
+    ui_make(&u);
+    u->multisample = 0;
+    float* colour = ui_text_color(u);
+    colour[0] = colour[1] = colour[2] = colour[3] = 1.0f;
+    ui_define(u, nullptr);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  void TearDown() override {
+    ui_commit(u);
+    ui_destroy(&u);
+  }
+  float units(int32_t px) {
+    const int32_t pixels[2] = {px, 0};
+    float out[2];
+    ui_pixels_into_coordinates(u, out, pixels);
+    return out[0];
+  }
+};
+
+constexpr int32_t SIZE = 3;  // Helvetica 18
+const float AT[2] = {-1.5f, 0.5f};  // 100 px from the left, 540 px up
+constexpr int32_t X0 = 100;
+
+int32_t pixels_of(const char* text) {
+  return glutBitmapLength(GLUT_BITMAP_HELVETICA_18, reinterpret_cast<const unsigned char*>(text));
+}
+
+// The rightmost column with a lit pixel in the rows of the text; -1 if none.
+int32_t rightmost_lit() {
+  std::vector<uint32_t> rows(1280 * 40);
+  glReadPixels(0, 505, 1280, 40, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, rows.data());
+  int32_t right = -1;
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 1280; ++x)
+      if ((rows[y * 1280 + x] & 0xFFFFFFu) != 0 && x > right) right = x;
+  return right;
+}
+
+}  // namespace
+
+TEST_F(UiText, SizesMapToTheNearestFont) {
+  const int32_t expected[5] = {2, 2, 1, 4, 4};
+  for (int32_t size = 0; size < 5; ++size) EXPECT_EQ(ui_text_font(u, size), expected[size]) << size;
+  float ascent, descent;
+  get_geometry(u, 4, &ascent, &descent);
+  EXPECT_FLOAT_EQ(ascent, 28.0f / 720.0f);
+  EXPECT_FLOAT_EQ(descent, 8.0f / 720.0f);
+}
+
+TEST_F(UiText, BoxesOfTextsAndOfTheEmptyText) {
+  float box[4];
+  ui_text_bb(u, AT, SIZE, box, "%s", "");
+  EXPECT_FLOAT_EQ(box[1] - box[0], 0.0f);
+  EXPECT_FLOAT_EQ(box[2] - box[3], 36.0f / 720.0f);  // the font's 18 px
+  EXPECT_FLOAT_EQ(box[2], AT[1]);
+  ui_text_bb(u, AT, SIZE, box, "%d apples", 12);
+  EXPECT_FLOAT_EQ(box[0], AT[0]);
+  EXPECT_FLOAT_EQ(box[1], AT[0] + units(pixels_of("12 apples")));
+  // No position: the current anchor, the top left corner.
+  ui_text_bb(u, nullptr, SIZE, box, "x");
+  EXPECT_FLOAT_EQ(box[0], -1280.0f / 720.0f);
+  EXPECT_FLOAT_EQ(box[2], 1.0f);
+  // Formatted texts stop at 1023 characters.
+  std::string long_text(2000, 'x');
+  ui_text_bb(u, AT, SIZE, box, "%s", long_text.c_str());
+  EXPECT_FLOAT_EQ(box[1] - box[0], units(pixels_of(std::string(1023, 'x').c_str())));
+}
+
+TEST_F(UiText, TooWideTextIsCutWithDots) {
+  const char* text = "Hello, wide world";
+  const float box[4] = {AT[0], AT[0] + units(pixels_of("Hello...")) + units(1) * 0.25f, 0, 0};
+  EXPECT_EQ(ui_text_fit(u, 4, text, box[1] - box[0]), 5);
+  ui_text_draw(u, AT, SIZE, box, "%s", text);
+  int32_t right = rightmost_lit();
+  EXPECT_LT(right, X0 + pixels_of("Hello..."));
+  EXPECT_GE(right, X0 + pixels_of("Hello...") - 4);
+}
+
+TEST_F(UiText, BoxNarrowerThanTheDotsShowsOnlyTheDots) {
+  const float box[4] = {AT[0], AT[0] + units(pixels_of("..")), 0, 0};
+  EXPECT_EQ(ui_text_fit(u, 4, "Hello", box[1] - box[0]), 0);
+  ui_text_draw(u, AT, SIZE, box, "Hello");
+  int32_t right = rightmost_lit();
+  EXPECT_LT(right, X0 + pixels_of("..."));
+  EXPECT_GE(right, X0 + pixels_of("...") - 4);
+}
+
+TEST_F(UiText, ExactFitIsDrawnWhole) {
+  const char* text = "Exactly";
+  // Only the box's width counts; from 0 it is exactly the text's width.
+  const float box[4] = {0.0f, units(pixels_of(text)), 0, 0};
+  EXPECT_EQ(ui_text_fit(u, 4, text, box[1] - box[0]), 7);
+  ui_text_draw(u, AT, SIZE, box, "%s", text);
+  int32_t right = rightmost_lit();
+  EXPECT_LT(right, X0 + pixels_of(text));
+  EXPECT_GE(right, X0 + pixels_of(text) - 4);
+  // Drawn in the text colour.
+  std::vector<uint32_t> rows(1280 * 40);
+  glReadPixels(0, 505, 1280, 40, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, rows.data());
+  bool white = false;
+  for (uint32_t word : rows) white = white || (word & 0xFFFFFFu) == 0xFFFFFFu;
+  EXPECT_TRUE(white);
+}
