@@ -1,0 +1,171 @@
+// Framebuffers: drawing lands in the texture, nesting hands rendering back to
+// the outer one, and a missing extension is reported without harm.
+#include <GL/glew.h>
+
+#include <string>
+#include <vector>
+
+#include "arch/opengl/framebuffer.h"
+#include "gl_fixture.h"
+
+namespace {
+
+struct Framebuffers : GlTest {
+  display_stats stats{};
+  array screen_hooks{};
+  display_frame screen{};
+  void SetUp() override {
+    GlTest::SetUp();
+    frame_make(&screen, 40.0, &stats, &screen_hooks);
+  }
+  void TearDown() override {
+    frame_delete(&screen);
+    array_reset(&screen_hooks);
+    GlTest::TearDown();
+  }
+};
+
+// A framebuffer the way its owner sets one up: a frame with hooks first.
+struct Layer {
+  array hooks{};
+  display_stats stats{};
+  opengl_framebuffer fb{};
+  Layer(display_device* device, uint32_t flags, int32_t divisor) {
+    frame_make(&fb.frame, 0.0, &stats, &hooks);
+    fb.device = device;
+    fb.flags = flags;
+    fb.divisor = divisor;
+    opengl_framebuffer_make(&fb);
+  }
+  ~Layer() {
+    opengl_framebuffer_destroy(&fb);
+    texture_delete(&fb.tex);
+    frame_delete(&fb.frame);
+    array_reset(&hooks);
+  }
+};
+
+GLint integer(GLenum name) {
+  GLint value = -1;
+  glGetIntegerv(name, &value);
+  return value;
+}
+
+void fill(float r, float g, float b) {
+  glClearColor(r, g, b, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+}
+
+void left_half_green() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glColor4f(0, 1, 0, 1);
+  glBegin(GL_QUADS);
+  glVertex2f(-1, -1);
+  glVertex2f(0, -1);
+  glVertex2f(0, 1);
+  glVertex2f(-1, 1);
+  glEnd();
+}
+
+}  // namespace
+
+TEST_F(Framebuffers, DrawingLandsInTheTexture) {
+  Layer layer(window->device, 0, 4);
+  opengl_framebuffer& fb = layer.fb;
+  ASSERT_EQ(fb.available, 1u);
+  // 1280 x 720 -> 2048 x 1024 -> a quarter.
+  EXPECT_EQ(fb.tex.width, 512);
+  EXPECT_EQ(fb.tex.height, 256);
+  EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
+
+  display_frame* frame = opengl_framebuffer_addf(&fb, &screen);
+  EXPECT_EQ(frame->time, 40.0);
+  EXPECT_EQ(fb.outer, nullptr);
+  display_frame_define(frame, nullptr);
+  EXPECT_EQ(static_cast<uint32_t>(integer(GL_FRAMEBUFFER_BINDING)), fb.object);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 512);
+  EXPECT_EQ(viewport[3], 256);
+  fill(1, 0, 0);
+  left_half_green();
+  display_frame_commit(frame);
+  EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
+  EXPECT_EQ(fb.active, 0u);
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 1280);
+
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> words = texture_words(fb.tex.name, &w, &h);
+  ASSERT_EQ(w, 512);
+  EXPECT_EQ(words[10 * 512 + 10], 0xFF00FF00u);
+  EXPECT_EQ(words[200 * 512 + 400], 0xFF0000FFu);
+}
+
+TEST_F(Framebuffers, TextureAtViewSizeAndDepthOnly) {
+  Layer full(window->device, FRAMEBUFFER_VIEW_SIZE, 0);
+  EXPECT_EQ(full.fb.tex.width, 1280);
+  EXPECT_EQ(full.fb.tex.storage_width, 2048);
+  EXPECT_FLOAT_EQ(full.fb.tex.s_max, 0.625f);
+
+  Layer depth(window->device, FRAMEBUFFER_DEPTH_ONLY, 2);
+  ASSERT_EQ(depth.fb.available, 1u);
+  EXPECT_EQ(depth.fb.renderbuffer, 0u);
+  display_frame_define(opengl_framebuffer_addf(&depth.fb, &screen), nullptr);
+  EXPECT_EQ(integer(GL_DRAW_BUFFER), GL_NONE);
+  glClear(GL_DEPTH_BUFFER_BIT);
+  display_frame_commit(&depth.fb.frame);
+  EXPECT_EQ(integer(GL_DRAW_BUFFER), GL_BACK);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(Framebuffers, NestingGivesRenderingBackToTheOuter) {
+  Layer outer(window->device, 0, 4);
+  Layer inner(window->device, 0, 8);
+  display_frame* outer_frame = opengl_framebuffer_addf(&outer.fb, &screen);
+  display_frame_define(outer_frame, nullptr);
+  fill(0, 0, 1);
+  display_frame* inner_frame = opengl_framebuffer_addf(&inner.fb, outer_frame);
+  EXPECT_EQ(inner.fb.outer, &outer.fb);
+  display_frame_define(inner_frame, nullptr);
+  EXPECT_EQ(static_cast<uint32_t>(integer(GL_FRAMEBUFFER_BINDING)), inner.fb.object);
+  EXPECT_EQ(outer.fb.active, 0u);
+  fill(1, 1, 0);
+  display_frame_commit(inner_frame);
+  EXPECT_EQ(static_cast<uint32_t>(integer(GL_FRAMEBUFFER_BINDING)), outer.fb.object);
+  EXPECT_EQ(outer.fb.active, 1u);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 512);
+  left_half_green();  // goes to the outer again
+  display_frame_commit(outer_frame);
+  EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
+
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> words = texture_words(outer.fb.tex.name, &w, &h);
+  EXPECT_EQ(words[10 * 512 + 10], 0xFF00FF00u);
+  EXPECT_EQ(words[10 * 512 + 500], 0xFFFF0000u);
+  words = texture_words(inner.fb.tex.name, &w, &h);
+  EXPECT_EQ(w, 256);
+  EXPECT_EQ(words[0], 0xFF00FFFFu);
+}
+
+TEST_F(Framebuffers, WithoutTheExtensionNothingIsSetUp) {
+  GLboolean had = __GLEW_ARB_framebuffer_object;
+  __GLEW_ARB_framebuffer_object = GL_FALSE;
+  testing::internal::CaptureStdout();
+  {
+    Layer layer(window->device, 0, 1);
+    EXPECT_EQ(layer.fb.available, 0u);
+    EXPECT_EQ(layer.fb.object, 0u);
+    EXPECT_EQ(array_count(&layer.hooks, sizeof(frame_hook)), 0);
+    display_frame_define(opengl_framebuffer_addf(&layer.fb, &screen), nullptr);
+    display_frame_commit(&layer.fb.frame);
+  }
+  __GLEW_ARB_framebuffer_object = had;
+  EXPECT_EQ(captured_stdout(), "ERROR: FBO extension unavailable!\n");
+  EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
+}

@@ -1,0 +1,279 @@
+// Geometry buffers: per-frame regions, validity rules, the packed formats,
+// and what a draw leaves in the framebuffer.
+#include <GL/glew.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/perf.h"
+#include "arch/opengl/frame.h"
+#include "arch/opengl/geometry.h"
+#include "gl_fixture.h"
+
+namespace {
+
+// One frame with one hooks array for the whole program: the geometry module
+// remembers which hooks arrays carry its frame-data hook.
+array hooks;
+display_stats stats;
+display_frame frame;
+display_frame other_frame;
+array other_hooks;
+bool frames_made;
+
+struct Geometry : GlTest {
+  void SetUp() override {
+    GlTest::SetUp();
+    if (!frames_made) {
+      frame_make(&frame, 0.0, &stats, &hooks);
+      frame_make(&other_frame, 0.0, &stats, &other_hooks);
+      frames_made = true;
+    }
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  void begin(double time = 0.0) {
+    frame.time = time;
+    display_frame_define(&frame, nullptr);
+  }
+  void end() { display_frame_commit(&frame); }
+};
+
+// A square from (x0, y0) to (x1, y1) as four vertices of one quad.
+void square(float* v, float x0, float y0, float x1, float y1) {
+  const float corners[4][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+  for (int k = 0; k < 4; ++k) {
+    v[4 * k] = corners[k][0];
+    v[4 * k + 1] = corners[k][1];
+    v[4 * k + 2] = 0.0f;
+    v[4 * k + 3] = 1.0f;
+  }
+}
+
+void paint(float* c, float r, float g, float b, int n) {
+  for (int k = 0; k < n; ++k) {
+    c[4 * k] = r;
+    c[4 * k + 1] = g;
+    c[4 * k + 2] = b;
+    c[4 * k + 3] = 1.0f;
+  }
+}
+
+}  // namespace
+
+TEST_F(Geometry, PerFrameRegionsFollowEachOtherAndStartAgainEachFrame) {
+  opengl_geometry a{}, b{};
+  opengl_geometry_make(&a, &frame);
+  opengl_geometry_make(&b, &frame);
+  uint32_t* i = nullptr;
+  float *v = nullptr, *c = nullptr;
+  begin();
+  opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(a.flags, static_cast<uint32_t>(GEOMETRY_QUADS | GEOMETRY_PER_FRAME));
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(i[k], static_cast<uint32_t>(k));
+  float* first = v;
+  opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(b.buffers, a.buffers);
+  EXPECT_EQ(b.index_offset, 4);
+  EXPECT_EQ(b.vertex_offset, 4);
+  EXPECT_EQ(b.flags & GEOMETRY_NO_COLOURS, static_cast<uint32_t>(GEOMETRY_NO_COLOURS));
+  // Defined again with the same counts: the same region.
+  opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
+  EXPECT_EQ(v, first);
+  EXPECT_EQ(a.vertex_offset, 0);
+  // A new count: a new region at the end.
+  opengl_geometry_define(&a, GEOMETRY_QUADS, 8, &i, 8, &v, &c, nullptr, nullptr);
+  EXPECT_EQ(a.vertex_offset, 9);
+  EXPECT_EQ(array_count(&a.buffers->vertices, 16), 17);
+  end();
+  EXPECT_EQ(a.valid, 1u);
+  begin();
+  EXPECT_EQ(array_count(&a.buffers->vertices, 16), 0);
+  opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(b.vertex_offset, 0);
+  end();
+}
+
+TEST_F(Geometry, PerFrameGeometryOutsideItsFrameIsInvalid) {
+  opengl_geometry g{};
+  opengl_geometry_make(&g, &frame);
+  float* v = nullptr;
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.valid, 0u);
+  EXPECT_EQ(v, nullptr);
+
+  opengl_geometry_make(&g, &frame);
+  begin();
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.valid, 1u);
+  end();
+  begin(16.0);
+  opengl_geometry_commit(&g);  // defined in the previous frame
+  EXPECT_EQ(g.valid, 0u);
+  end();
+}
+
+TEST_F(Geometry, ZeroCountsAndOvercommitInvalidateAndNothingIsDrawn) {
+  opengl_geometry g{};
+  opengl_geometry_make_resident(&g);
+  float* v = nullptr;
+  uint32_t* i = nullptr;
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 0, &i, 4, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.valid, 0u);
+  EXPECT_EQ(g.buffers, nullptr);
+  opengl_geometry_make_resident(&g);
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 0, &v, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.valid, 0u);
+
+  opengl_geometry_make_resident(&g);
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 4, &v, nullptr, nullptr, nullptr);
+  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  opengl_geometry_commit_with(&g, 4, 5);
+  EXPECT_EQ(g.valid, 0u);
+  EXPECT_EQ(g.buffers, nullptr);
+  glColor4f(1, 1, 1, 1);
+  opengl_geometry_draw(&g);
+  EXPECT_EQ(read_pixel(640, 360), 0u);
+
+  // Neither triangles nor quads: the first draw gives up on the geometry.
+  opengl_geometry_make_resident(&g);
+  opengl_geometry_define(&g, 0, 4, &i, 4, &v, nullptr, nullptr, nullptr);
+  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  opengl_geometry_commit(&g);
+  opengl_geometry_draw(&g);
+  EXPECT_EQ(g.valid, 0u);
+  EXPECT_EQ(read_pixel(640, 360), 0u);
+  opengl_geometry_delete(&g);
+  opengl_geometry_fail(&g);
+  opengl_geometry_make_resident(&g);
+  opengl_geometry_define(&g, 0, 4, &i, 4, &v, nullptr, nullptr, nullptr);
+  opengl_geometry_delete(&g);
+  EXPECT_EQ(g.buffers, nullptr);
+}
+
+TEST_F(Geometry, InterleavedDataFollowsTheAttributesInBothFormats) {
+  opengl_geometry g{};
+  opengl_geometry_make_resident(&g);
+  uint32_t* i = nullptr;
+  float *v = nullptr, *c = nullptr, *t = nullptr, *n = nullptr;
+  opengl_geometry_define(&g, GEOMETRY_TRIANGLES, 3, &i, 3, &v, &c, &t, &n);
+  for (int k = 0; k < 12; ++k) {
+    v[k] = 100.0f + k;
+    c[k] = 200.0f + k;
+    t[k] = 300.0f + k;
+    n[k] = 400.0f + k;
+  }
+  opengl_geometry_commit(&g);
+  ASSERT_EQ(opengl_geometry_stride(&g), 12);
+  const float* p = opengl_geometry_interleaved(&g);
+  ASSERT_NE(p, nullptr);
+  for (int k = 0; k < 3; ++k) {
+    const float expected[12] = {300.0f + 4 * k, 301.0f + 4 * k, 200.0f + 4 * k, 201.0f + 4 * k,
+                                202.0f + 4 * k, 203.0f + 4 * k, 400.0f + 4 * k, 401.0f + 4 * k,
+                                402.0f + 4 * k, 100.0f + 4 * k, 101.0f + 4 * k, 102.0f + 4 * k};
+    EXPECT_EQ(0, memcmp(p + 12 * k, expected, sizeof(expected))) << k;
+  }
+
+  // Without colours and normals; two of three vertices committed.
+  opengl_geometry_define(&g, GEOMETRY_TRIANGLES, 3, &i, 3, &v, nullptr, &t, nullptr);
+  float* colours = reinterpret_cast<float*>(1);
+  opengl_geometry_get_pointers(&g, nullptr, nullptr, nullptr, &colours, nullptr);
+  EXPECT_EQ(colours, nullptr);
+  opengl_geometry_commit_with(&g, 3, 2);
+  ASSERT_EQ(opengl_geometry_stride(&g), 8);
+  EXPECT_EQ(g.vertex_count, 2);
+  EXPECT_EQ(array_count(&g.buffers->interleaved, 4), 16);
+  p = opengl_geometry_interleaved(&g);
+  const float second[8] = {304, 305, 404, 405, 406, 104, 105, 106};
+  EXPECT_EQ(0, memcmp(p + 8, second, sizeof(second)));
+
+  opengl_geometry copy{};
+  opengl_geometry_resident_copy(&copy, &g);
+  EXPECT_EQ(copy.valid, 1u);
+  EXPECT_EQ(copy.flags, g.flags);
+  EXPECT_EQ(0, memcmp(opengl_geometry_interleaved(&copy), p, 16 * sizeof(float)));
+  opengl_geometry_delete(&copy);
+  opengl_geometry_delete(&g);
+}
+
+TEST_F(Geometry, DrawnQuadCoversItsPixels) {
+  opengl_geometry g{};
+  opengl_geometry_make(&g, &frame);
+  opengl_geometry copy{};
+  begin();
+  uint32_t* i = nullptr;
+  float *v = nullptr, *c = nullptr;
+  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
+  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  paint(c, 1.0f, 0.0f, 0.0f, 4);
+  opengl_geometry_commit(&g);
+  opengl_geometry_draw(&g);
+  opengl_geometry_resident_copy(&copy, &g);
+  end();
+  // (-0.5, 0.5) of a 1280 x 720 viewport: x 320..959, y 180..539.
+  EXPECT_EQ(read_pixel(640, 360), 0xFF0000FFu);
+  EXPECT_EQ(read_pixel(321, 181), 0xFF0000FFu);
+  EXPECT_EQ(read_pixel(958, 538), 0xFF0000FFu);
+  EXPECT_EQ(read_pixel(318, 360) & 0xFFFFFFu, 0u);
+  EXPECT_EQ(read_pixel(640, 541) & 0xFFFFFFu, 0u);
+  EXPECT_EQ(read_pixel(961, 360) & 0xFFFFFFu, 0u);
+
+  // The resident copy still draws after its frame has gone.
+  glClear(GL_COLOR_BUFFER_BIT);
+  opengl_geometry_draw(&copy);
+  EXPECT_EQ(read_pixel(640, 360), 0xFF0000FFu);
+  opengl_geometry_delete(&copy);
+}
+
+TEST_F(Geometry, WireframeDrawsEdgesAndRestoresFill) {
+  opengl_geometry g{};
+  opengl_geometry_make_resident(&g);
+  uint32_t* i = nullptr;
+  float *v = nullptr, *c = nullptr, *n = nullptr;
+  opengl_geometry_define(&g, GEOMETRY_QUADS | GEOMETRY_WIREFRAME | GEOMETRY_NORMALS, 4, &i, 4, &v,
+                         &c, nullptr, &n);
+  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  paint(c, 0.0f, 1.0f, 0.0f, 4);
+  n[0] = -0.25f;  // the first corner's normal points left, out of the square
+  opengl_geometry_commit(&g);
+  opengl_geometry_draw(&g);
+  GLint modes[2] = {0, 0};
+  glGetIntegerv(GL_POLYGON_MODE, modes);
+  EXPECT_EQ(modes[0], GL_FILL);
+  EXPECT_EQ(read_pixel(640, 360), 0u);        // hollow
+  EXPECT_NE(read_pixel(640, 180) & 0xFF00u, 0u);  // bottom edge
+  EXPECT_NE(read_pixel(240, 180) & 0xFFFFFFu, 0u);  // the normal line
+  opengl_geometry_delete(&g);
+}
+
+TEST_F(Geometry, FramesReportTheirAverageGeometryOncePerSecond) {
+  char path[] = "/tmp/zeal-geometry-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  perf_logfile(path);
+  perf_logenable(1);
+  opengl_geometry g{};
+  opengl_geometry_make(&g, &frame);
+  for (int f = 0; f < 40; ++f) {
+    begin(10000.0 + 100.0 * f);
+    float* v = nullptr;
+    opengl_geometry_define(&g, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
+    opengl_geometry_commit(&g);
+    end();
+  }
+  perf_logenable(0);
+  perf_logfile(nullptr);
+  std::string log = read_file(path);
+  unlink(path);
+  // Four vertices of 8 floats: 128 bytes a frame.
+  EXPECT_NE(log.find("geometry-per-f: 128 b (0.12 kiB / 0.00 MiB)\n"), std::string::npos) << log;
+}

@@ -1,0 +1,203 @@
+// Textures read back from GL: storage sizes, the fill beyond the image,
+// the generated tint and particle, and the target rule.
+#include <GL/glew.h>
+
+#include <string>
+#include <vector>
+
+#include "arch/opengl/image.h"
+#include "arch/opengl/texture.h"
+#include "gl_fixture.h"
+
+namespace {
+
+using Textures = GlTest;
+
+std::vector<uint32_t> numbered_pixels(int32_t count) {
+  std::vector<uint32_t> pixels(count);
+  for (int32_t i = 0; i < count; ++i) pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 7919);
+  return pixels;
+}
+
+image rgba_image(std::vector<uint32_t>& pixels, int32_t width, int32_t height, int32_t stride) {
+  image img{};
+  img.kind = IMAGE_KIND_U8;
+  img.pixels = pixels.data();
+  img.width = width;
+  img.height = height;
+  img.depth = 1;
+  img.components = 4;
+  img.stride = stride;
+  img.planes = 1;
+  return img;
+}
+
+}  // namespace
+
+TEST_F(Textures, ImageOfAnySizeGetsPowerOfTwoStorageAndItsBox) {
+  std::vector<uint32_t> pixels = numbered_pixels(100 * 50);
+  image img = rgba_image(pixels, 100, 50, 100);
+  texture t{};
+  texture_make(&t);
+  texture_fromimage(&t, &img, 0);
+  ASSERT_EQ(t.made, 1u);
+  EXPECT_EQ(t.storage_width, 128);
+  EXPECT_EQ(t.storage_height, 64);
+  EXPECT_FLOAT_EQ(t.s_min, 0.0f);
+  EXPECT_FLOAT_EQ(t.s_max, 0.78125f);
+  EXPECT_FLOAT_EQ(t.t_min, 0.0f);
+  EXPECT_FLOAT_EQ(t.t_max, 0.78125f);
+  EXPECT_EQ(t.pixels, nullptr);
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
+  ASSERT_EQ(w, 128);
+  ASSERT_EQ(h, 64);
+  // The image, then copies of the buffer's first pixels to the right, below
+  // and in the corner (each laid out at its own width).
+  for (int32_t y = 0; y < 50; ++y)
+    for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[y * 100 + x]);
+  for (int32_t y = 0; y < 50; ++y)
+    for (int32_t x = 100; x < 128; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[y * 28 + x - 100]);
+  for (int32_t y = 50; y < 64; ++y)
+    for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[(y - 50) * 100 + x]);
+  for (int32_t y = 50; y < 64; ++y)
+    for (int32_t x = 100; x < 128; ++x)
+      ASSERT_EQ(stored[y * 128 + x], pixels[(y - 50) * 28 + x - 100]);
+  GLint filter = 0;
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+  EXPECT_EQ(filter, GL_LINEAR);
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  texture_delete(&t);
+}
+
+TEST_F(Textures, StridedImageAndTinyImageAndForeignImage) {
+  std::vector<uint32_t> pixels = numbered_pixels(5 * 3);
+  image img = rgba_image(pixels, 3, 3, 5);  // rows of 5, 3 used
+  texture t{};
+  texture_make(&t);
+  texture_fromimage(&t, &img, 0);
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
+  EXPECT_EQ(w, 4);
+  EXPECT_EQ(h, 4);
+  for (int32_t y = 0; y < 3; ++y)
+    for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(stored[y * 4 + x], pixels[y * 5 + x]);
+
+  std::vector<uint32_t> one = {0xFF112233u};
+  image single = rgba_image(one, 1, 1, 1);
+  texture_fromimage(&t, &single, 0);
+  stored = texture_words(t.name, &w, &h);
+  EXPECT_EQ(w, 2);
+  EXPECT_EQ(h, 2);
+  EXPECT_EQ(stored, std::vector<uint32_t>(4, 0xFF112233u));
+
+  // Not 4 components of 8 bits: transparent black of the right size.
+  image grey = single;
+  grey.components = 1;
+  texture_fromimage(&t, &grey, 0);
+  stored = texture_words(t.name, &w, &h);
+  EXPECT_EQ(stored, std::vector<uint32_t>(4, 0u));
+  texture_delete(&t);
+}
+
+TEST_F(Textures, TintIsClearInTheMiddleAndDarkInTheCorners) {
+  texture t{};
+  texture_make(&t);
+  texture_deftint(&t);
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
+  ASSERT_EQ(w, 256);
+  ASSERT_EQ(h, 256);
+  EXPECT_EQ(stored[128 * 256 + 128], 0x00998120u);
+  EXPECT_EQ(stored[0], 163u << 24 | 0x998120u);
+  EXPECT_GT(stored[255 * 256 + 255] >> 24, 150u);
+  texture_delete(&t);
+}
+
+TEST_F(Textures, ParticleFadesAlongItsMiddleRow) {
+  texture t{};
+  texture_make(&t);
+  texture_defparticle(&t, 64);
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
+  ASSERT_EQ(w, 64);
+  const uint32_t* row = &stored[32 * 64];
+  EXPECT_EQ(row[32] >> 24, 244u);
+  EXPECT_EQ(row[40] >> 24, 153u);
+  EXPECT_EQ(row[48] >> 24, 55u);
+  EXPECT_EQ(row[54] >> 24, 3u);
+  for (int32_t x = 55; x < 64; ++x) EXPECT_EQ(row[x] >> 24, 0u) << x;
+  EXPECT_EQ(row[32] & 0xFFFFFFu, 0xFFFFFFu);
+  // Nothing is left further out than about 22.6 pixels from the centre.
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 64; ++x) {
+      float dx = x - 32.0f, dy = y - 32.0f;
+      if (dx * dx + dy * dy > 23.0f * 23.0f) {
+        ASSERT_EQ(stored[y * 64 + x] >> 24, 0u);
+      }
+    }
+  texture_delete(&t);
+}
+
+TEST_F(Textures, BoundTextureKeepsItsTarget) {
+  texture t{};
+  texture_make(&t);
+  int32_t sizes[2] = {16, 16};
+  private_texture_define_with_format(&t, 0, 0, 2, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  ASSERT_EQ(t.made, 1u);
+  EXPECT_EQ(t.target, static_cast<uint32_t>(GL_TEXTURE_2D));
+  testing::internal::CaptureStdout();
+  private_texture_define_with_format(&t, 0, 0, 1, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  std::string out = captured_stdout();
+  EXPECT_EQ(out, "Target cannot change for a given texture id\n");
+  EXPECT_EQ(t.made, 0u);
+  GLuint name = t.name;
+  EXPECT_EQ(name, 0u);
+
+  testing::internal::CaptureStdout();
+  texture_bind(&t);
+  texture_unbind(&t);
+  EXPECT_EQ(captured_stdout(), "texture is undefined\n");
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(Textures, BadDimensionsUnitsAndSizesUnmakeTheTexture) {
+  int32_t sizes[3] = {8, 8, 8};
+  texture t{};
+  texture_make(&t);
+  private_texture_define_with_format(&t, 0, 0, 4, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  EXPECT_EQ(t.made, 0u);
+  texture_make(&t);
+  private_texture_define_with_format(&t, 0, 4096, 2, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  EXPECT_EQ(t.made, 0u);
+  texture_make(&t);
+  int32_t huge[2] = {1 << 20, 4};
+  testing::internal::CaptureStdout();
+  private_texture_define_with_format(&t, 0, 0, 2, huge, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  std::string out = captured_stdout();
+  EXPECT_EQ(t.made, 0u);
+  EXPECT_NE(out.find("ERROR: library/arch/opengl/texture:189"), std::string::npos) << out;
+  // 3D: one sub-image, no storage fill needed.
+  texture_make(&t);
+  private_texture_define_with_format(&t, 0, 0, 3, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+  EXPECT_EQ(t.made, 1u);
+  GLint depth = 0;
+  glBindTexture(GL_TEXTURE_3D, t.name);
+  glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_DEPTH, &depth);
+  EXPECT_EQ(depth, 8);
+  texture_delete(&t);
+}
+
+TEST_F(Textures, BindingEnablesTheTargetOnItsUnit) {
+  texture t{};
+  texture_make(&t);
+  texture_defparticle(&t, 8);
+  texture_bind(&t);
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ(static_cast<GLuint>(bound), t.name);
+  texture_unbind(&t);
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  texture_delete(&t);
+}
