@@ -97,6 +97,15 @@ static particlescene_state* state_make(uint32_t flags) {
   return st;
 }
 
+void particlescene_release(void** slot) {
+  auto* st = static_cast<particlescene_state*>(*slot);
+  if (st == nullptr) return;
+  opengl_geometry_delete(&st->box);
+  opengl_geometry_delete(&st->floor);
+  free(st);
+  *slot = nullptr;
+}
+
 void particlescene_material_off(const material* m) {
   if ((m->flags & MATERIAL_PROGRAM) && glUseProgram != nullptr) glUseProgram(0);
   if (m->flags & (MATERIAL_BLEND | MATERIAL_ADDITIVE)) glDisable(GL_BLEND);

@@ -121,6 +121,9 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   EXPECT_EQ(static_cast<particlescene_state*>(flock_slot)->box.index_count, 24);
   EXPECT_FALSE(static_cast<particlescene_state*>(flock_slot)->floor.valid);
 
+  particlescene_release(&flock_slot);
+  particlescene_release(&particle_slot);
+  EXPECT_EQ(flock_slot, nullptr);
   texture_delete(&particle);
   boids_destroy(flock);
   free(flock);
@@ -156,6 +159,7 @@ TEST_F(SceneGl, FloorLayerClearsThenTakesTheSceneColourAndWarnsAboutAnEmptyTextu
   EXPECT_EQ(st->floor.index_count, 4);
   opengl_geometry_delete(&q);
   end();
+  particlescene_release(&slot);
 }
 
 TEST(TextureExtent, ImageShareOfPowerOfTwoStorage) {
