@@ -3,16 +3,19 @@
 #include <cstdlib>
 #include <vector>
 
+#include "arch/opengl/geometry.h"
 #include "piece/boids.h"
 #include "piece/particles.h"
 #include "piece/perftest.h"
 
 // One display frame of the particle cloud at the performance test's load:
-// update by 33.3 ms, then the quads, once the cloud has filled all slots.
+// update by 33.3 ms, then the quads defined into a geometry and packed for
+// drawing, once the cloud has filled all slots. A resident geometry needs no
+// GL context: defining and committing it only fills memory.
 static void BM_ParticleFrame(benchmark::State& state) {
   auto* s = static_cast<ParticleSystem*>(calloc(1, sizeof(ParticleSystem)));
-  std::vector<vec4> positions(PS_QUAD_VERTICES), colours(PS_QUAD_VERTICES),
-      texcoords(PS_QUAD_VERTICES);
+  opengl_geometry geometry;
+  opengl_geometry_make_resident(&geometry);
   prng g{};
   prng_seed(&g, PERFTEST_SEED);
   ParticleSystem_make(s, &g);
@@ -20,8 +23,8 @@ static void BM_ParticleFrame(benchmark::State& state) {
   auto frame = [&] {
     t += 33.3;
     ParticleSystem_update(s, &PERFTEST_CONTROLS, &g, 0, 1.0f, static_cast<float>(t));
-    return ParticleSystem_write_quads(s, positions.data(), colours.data(), texcoords.data(),
-                                      nullptr, 1.0, t, 1.0, 1.0f, 1.0f);
+    ParticleSystem_define(s, &geometry, nullptr, nullptr, 1.0, t, 1.0);
+    return geometry.index_count / 4;
   };
   for (int i = 0; i < 300; ++i) frame();
   int64_t quads = 0;
@@ -31,6 +34,7 @@ static void BM_ParticleFrame(benchmark::State& state) {
   }
   state.counters["quads"] = benchmark::Counter(static_cast<double>(quads),
                                                benchmark::Counter::kAvgIterations);
+  opengl_geometry_delete(&geometry);
   free(s);
 }
 BENCHMARK(BM_ParticleFrame)->Unit(benchmark::kMicrosecond);

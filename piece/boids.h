@@ -48,3 +48,11 @@ int32_t boids_count(float fraction);
 // to be committed as 16n whether or not anything was written.
 int32_t boids_write_strips(const boids* flock, vec4* positions, vec4* texcoords, float fraction,
                            float height, double time_ms, float ts, float tt);
+
+struct opengl_geometry;
+struct texture;
+
+// Writes the strips of the first boids_count(fraction) members into
+// `geometry` (made for the current display frame) and commits them.
+void boids_geometry(const boids* flock, opengl_geometry* geometry, const texture* tex,
+                    float fraction, float height, double time_ms);

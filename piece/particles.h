@@ -92,3 +92,12 @@ void ParticleSystem_update(ParticleSystem* system, const controls* c, prng* g,
 int32_t ParticleSystem_write_quads(ParticleSystem* system, vec4* positions, vec4* colours,
                                    vec4* texcoords, const image* palette, double density,
                                    double time_ms, double camera_rate, float ts, float tt);
+
+struct opengl_geometry;
+struct texture;
+
+// Writes the quads into `geometry` (made for the current display frame) and
+// commits the drawn count; `tex` is the texture the draw will bind.
+void ParticleSystem_define(ParticleSystem* system, opengl_geometry* geometry, const texture* tex,
+                           const image* palette, double density, double time_ms,
+                           double camera_rate);

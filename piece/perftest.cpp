@@ -1,6 +1,12 @@
 #include "piece/perftest.h"
 
+#include <GL/glew.h>
+
 #include <cstdlib>
+
+#include "arch/opengl/frame.h"
+#include "arch/opengl/geometry.h"
+#include "base/thread.h"
 
 float perftest_cp = 1.0f;
 int32_t perftest_safe_count = 0;
@@ -47,17 +53,40 @@ int32_t perftest(uint32_t stream, uint32_t phase, App* app) {
       if (test->ps != nullptr) ParticleSystem_make(test->ps, &test->generator);
       test->load = PERFTEST_CONTROLS;
       test->palette = image{};
+      texture_delete(&test->tex);
+      texture_make(&test->tex);
+      texture_defparticle(&test->tex, 64);
       return APP_STEP;
     case APP_END:
       if (test->palette.owned) free(test->palette.pixels);
       test->palette = image{};
+      texture_delete(&test->tex);
+      test->tex = texture{};
       free(test->ps);
       test->ps = nullptr;
       return APP_END;
-    case APP_STEP:
-      // The measured frame (update, quads, draw, clear) joins with the
-      // display side; until then the calibration is skipped.
-      return APP_END;
+    case APP_STEP: {
+      display_frame* frame = app != nullptr ? app->display_frame : nullptr;
+      if (frame == nullptr) return APP_END;
+      double t = display_frame_in_ms(frame);
+      double t0 = get_milliseconds();
+      display_frame_define(frame, nullptr);
+      if (display_frame_is_being_defined(frame) && test->ps != nullptr) {
+        perftest_update(t);
+        opengl_geometry g;
+        opengl_geometry_make(&g, frame);
+        ParticleSystem_define(test->ps, &g, &test->tex, &test->palette, perftest_cp, t, 1.0);
+        opengl_geometry_draw(&g);
+        opengl_geometry_delete(&g);
+      }
+      // What was drawn only loads the renderer; the frame shows black.
+      glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+      glClearDepth(1.0);
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      display_frame_commit(frame);
+      perftest_calibrate(get_milliseconds() - t0);
+      return perftest_step_result(t);
+    }
     default:
       return APP_END;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/app.h"
+#include "arch/opengl/texture.h"
 #include "piece/particles.h"
 
 // The quality factor handed to the particle system, kept in [0.25, 1.0].
@@ -23,6 +24,7 @@ struct perftest_scene {
   ParticleSystem* ps;  // null outside begin ... end
   controls load;
   image palette;  // empty: particles take the default colour
+  texture tex;    // the particle sprite, 64 pixels
 };
 extern perftest_scene perftest_state;
 
@@ -37,5 +39,7 @@ int32_t perftest_step_result(double t);
 void perftest_calibrate(double dt);
 
 // Handler for the display stream. Skipped (1 at once) when rendering to disk;
-// begin makes the test's particle system, end releases it.
+// begin makes the test's particle system and texture, end releases them; a
+// step draws and hides one frame of particles, times the whole frame's work
+// and calibrates with it.
 int32_t perftest(uint32_t stream, uint32_t phase, App* app);

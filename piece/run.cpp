@@ -1,17 +1,54 @@
 #include "piece/run.h"
 
+#include <cstdlib>
+
 #include "app/app.h"
 #include "app/perf.h"
+#include "piece/ftable.h"
+#include "piece/scene.h"
 #include "piece/sound.h"
 
-// Provisional handler: names the piece and stops every output it is offered.
+// Score breakpoints: key (ms of scene time), then channels 1 to 4 (particle
+// respawns, attractors, mass spread, lift).
+static const float SCORE[6][5] = {
+    {0, 0, 1, 1, 1},           {6000, 100, 4, 5, 1},       {60000, 20, 3, 7.2f, 11},
+    {90000, 45, 2, 10.2f, 18}, {112000, 42, 2, 10.2f, 18}, {120000, 0, 2, 6, 6},
+};
+
+static int32_t application_begin(App* app) {
+  perf_logenable(0);
+  app->config.name = "vv-plume";
+  // CONFIGWINDOW: if (app_wants_configurator() && configwindow(app) != 0) return APP_END;
+  void** slot = &app->state[app_stream_index(APP_STREAM_APP)];
+  if (*slot != nullptr) return APP_STEP;
+  auto* score = static_cast<ftable*>(calloc(1, sizeof(ftable)));
+  if (score == nullptr) return APP_STEP;
+  *slot = score;
+  score->width = 5;
+  score->rate = 1.0f;
+  for (int32_t channel = 1; channel <= 4; ++channel)
+    for (const float* row : SCORE) ftable_add_point(score, channel, row[0], row[channel]);
+  ftable_print(score);
+  return APP_STEP;
+}
+
+static int32_t application_end(App* app) {
+  auto* score = static_cast<ftable*>(app->state[app_stream_index(APP_STREAM_APP)]);
+  if (score != nullptr) ftable_free(score);
+  return APP_STEP;
+}
+
 int32_t run(uint32_t stream, uint32_t phase, App* app) {
   if (stream == APP_STREAM_AUDIO) return sound_run(phase, app);
-  if (stream == APP_STREAM_APP && phase == APP_BEGIN) {
-    perf_logenable(0);
-    app->config.name = "vv-plume";
+  if (stream == APP_STREAM_APP) {
+    if (phase == APP_BEGIN) return application_begin(app);
+    if (phase == APP_END) return application_end(app);
     return APP_STEP;
   }
-  if (phase == APP_STEP) return APP_END;
+  if (stream == APP_STREAM_DISPLAY) {
+    if (phase == APP_BEGIN) return scene_begin(app);
+    if (phase == APP_END) return scene_end(app);
+    if (phase == APP_STEP) return scene_step(app);
+  }
   return APP_STEP;
 }

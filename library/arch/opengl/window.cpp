@@ -105,6 +105,12 @@ void glut_delete_window(display_io_handle* handle, int leaving_game_mode) {
     frame_drop_texture(&frame);
   }
   deleting_window = 1;
+  // freeglut calls the close callback later, from the main loop, once the
+  // flag is down again: a window we delete ourselves must not end the program.
+  if (io->window > 0) {
+    glutSetWindow(io->window);
+    glutCloseFunc(nullptr);
+  }
   if (leaving_game_mode) glutLeaveGameMode();
   else if (io->window > 0) glutDestroyWindow(io->window);
   deleting_window = 0;

@@ -1,0 +1,158 @@
+// The piece's arc and score without a window: flock heights and fractions,
+// camera ramp, particle fades, the score table and its 16 ms stepping.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/app.h"
+#include "app/perf.h"
+#include "piece/boids.h"
+#include "piece/run.h"
+#include "piece/scene.h"
+#include "piece/timeline.h"
+
+namespace {
+
+int shown_members(double s, int32_t i) {
+  float h = timeline_flock_height(timeline_left(s), i);
+  if (!timeline_flock_shown(h)) return -1;
+  return boids_count(timeline_flock_fraction(h));
+}
+
+TEST(Timeline, FlocksRiseInTurn) {
+  EXPECT_EQ(timeline_left(0.0), 1.0f);
+  EXPECT_EQ(timeline_flock_height(1.0f, 3), -1.6f);
+  EXPECT_EQ(timeline_flock_height(1.0f, 2), -3.2f);
+  // s = 0: flocks 2 and 3 drawn, 0 and 1 (h = -6.4, -4.8) not.
+  EXPECT_EQ(shown_members(0.0, 0), -1);
+  EXPECT_EQ(shown_members(0.0, 1), -1);
+  EXPECT_EQ(shown_members(0.0, 2), 0);  // drawn, no fish yet
+  EXPECT_GT(shown_members(0.0, 3), 0);
+  // s = 60 000: flock 0 at h = 0 with all its fish, flock 3 at 4.8 hidden.
+  EXPECT_EQ(timeline_left(60000.0), 0.5f);
+  EXPECT_EQ(timeline_flock_height(0.5f, 0), 0.0f);
+  EXPECT_EQ(timeline_flock_height(0.5f, 1), 1.6f);
+  EXPECT_EQ(timeline_flock_height(0.5f, 2), 3.2f);
+  EXPECT_EQ(shown_members(60000.0, 0), BOIDS_MEMBERS);
+  EXPECT_EQ(shown_members(60000.0, 2), 0);
+  EXPECT_EQ(shown_members(60000.0, 3), -1);
+  // Layers come and go as the Parts' table says.
+  EXPECT_EQ(shown_members(7400.0, 1), -1);
+  EXPECT_GE(shown_members(7600.0, 1), 0);
+  EXPECT_GE(shown_members(97400.0, 0), 0);
+  EXPECT_EQ(shown_members(97600.0, 0), -1);
+  for (int i = 0; i < SCENE_FLOCKS; ++i) EXPECT_EQ(shown_members(100000.0, i), -1);
+  EXPECT_LT(timeline_left(121000.0), 0.0f);
+}
+
+TEST(Timeline, CameraRampAndParticleFades) {
+  EXPECT_EQ(timeline_ramp(0.0), 0.0f);
+  EXPECT_EQ(timeline_ramp(1.0), 0.0f);
+  EXPECT_EQ(timeline_ramp(401.0), 0.625f);
+  EXPECT_EQ(timeline_ramp(801.0), 1.25f);
+  EXPECT_EQ(timeline_ramp(90000.0), 1.25f);
+  EXPECT_EQ(timeline_particle_fade(0.0), 0.0);
+  EXPECT_EQ(timeline_particle_fade(400.0), 0.5);
+  EXPECT_EQ(timeline_particle_fade(800.0), 1.0);
+  EXPECT_EQ(timeline_particle_fade(114000.0), 1.0);
+  EXPECT_DOUBLE_EQ(timeline_particle_fade(117000.0), 0.5);
+  EXPECT_EQ(timeline_particle_fade(120000.0), 0.0);
+  EXPECT_EQ(timeline_particle_fade(122000.0), 0.0);
+}
+
+struct Handler : testing::Test {
+  App* app = static_cast<App*>(calloc(1, sizeof(App)));
+  ~Handler() override {
+    auto* score = static_cast<ftable*>(app->state[0]);
+    if (score != nullptr) ftable_free(score);
+    free(score);
+    free(app);
+  }
+  ftable* score() { return static_cast<ftable*>(app->state[0]); }
+};
+
+TEST_F(Handler, ApplicationBeginBuildsAndPrintsTheScoreOnce) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run(APP_STREAM_APP, APP_BEGIN, app), 2);
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_STREQ(app->config.name, "vv-plume");
+  ASSERT_NE(score(), nullptr);
+  EXPECT_EQ(score()->width, 5);
+  EXPECT_EQ(score()->rate, 1.0f);
+  ASSERT_EQ(ftable_rows(score()), 6);
+  int rows = 0;
+  for (char c : printed) rows += c == '\n';
+  EXPECT_EQ(rows, 6) << printed;
+  EXPECT_EQ(printed.rfind("[0.0000, 0.0000, 1.0000, 1.0000, 1.0000\n", 0), 0u) << printed;
+  EXPECT_NE(printed.find("60000.0000, 20.0000, 3.0000, 7.2000, 11.0000\n"), std::string::npos);
+  EXPECT_NE(printed.find("120000.0000, 0.0000, 2.0000, 6.0000, 6.0000]\n"), std::string::npos);
+
+  // A second begin keeps the table and adds nothing.
+  ftable* first = score();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run(APP_STREAM_APP, APP_BEGIN, app), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(score(), first);
+  EXPECT_EQ(ftable_rows(score()), 6);
+
+  // Unlisted combinations go on and do nothing; end empties the table.
+  EXPECT_EQ(run(APP_STREAM_APP, APP_STEP, app), 2);
+  EXPECT_EQ(run(APP_STREAM_MIDI_IN, APP_STEP, app), 2);
+  EXPECT_EQ(run(APP_STREAM_APP, APP_END, app), 2);
+  EXPECT_EQ(score()->rows.data, nullptr);
+  EXPECT_EQ(score()->width, 0);
+}
+
+TEST_F(Handler, ScoreSteppedOncePer16MsHoweverLongTheGap) {
+  testing::internal::CaptureStdout();
+  run(APP_STREAM_APP, APP_BEGIN, app);
+  auto* st = static_cast<scene_state*>(calloc(1, sizeof(scene_state)));
+  scene_make(st, score());
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(printed.find("ERROR"), std::string::npos);
+  EXPECT_EQ(st->offsets[3], -6.0f);
+  EXPECT_TRUE(st->flocks[3].made);
+  EXPECT_TRUE(st->ps.made);
+
+  EXPECT_EQ(scene_step_score(st, 0.0), 0);
+  EXPECT_EQ(scene_step_score(st, 1.0), 1);  // samples key 0
+  EXPECT_EQ(st->ctl.spawn_max, 0);
+  EXPECT_EQ(st->ctl.attractor_count, 1);
+  EXPECT_EQ(st->score_clock, 16.0f);
+  EXPECT_EQ(scene_step_score(st, 16.0), 0);
+  // A gap of almost a minute: one sample per 16 ms, the last at key 59 984.
+  EXPECT_EQ(scene_step_score(st, 60000.0), 3749);
+  EXPECT_EQ(st->score_clock, 60000.0f);
+  EXPECT_EQ(st->ctl.spawn_max, 20);
+  EXPECT_EQ(st->ctl.attractor_count, 3);
+  EXPECT_NEAR(st->ctl.mass_spread, 7.2f, 0.01f);
+  EXPECT_NEAR(st->ctl.lift_gain, 11.0f, 0.01f);
+  // Past the last key the controls keep their last values.
+  scene_step_score(st, 119000.0);
+  EXPECT_EQ(st->ctl.spawn_max, 5);  // key 118 992
+  scene_step_score(st, 120100.0);
+  controls before = st->ctl;
+  EXPECT_EQ(scene_step_score(st, 123000.0), 181);
+  EXPECT_EQ(st->ctl.spawn_max, before.spawn_max);
+  EXPECT_EQ(st->ctl.spawn_max, 0);
+  EXPECT_EQ(st->ctl.attractor_count, 2);
+  scene_free(st);
+  free(st);
+}
+
+TEST(Score, AMissingTableLeavesTheControlsAtZero) {
+  auto* st = static_cast<scene_state*>(calloc(1, sizeof(scene_state)));
+  testing::internal::CaptureStdout();
+  scene_make(st, nullptr);
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("ERROR: Sequence has failed [error: 0]"), std::string::npos);
+  EXPECT_EQ(scene_step_score(st, 5000.0), 313);
+  EXPECT_EQ(st->ctl.spawn_max, 0);
+  EXPECT_EQ(st->ctl.attractor_count, 0);
+  EXPECT_EQ(st->ctl.lift_gain, 0.0f);
+  scene_free(st);
+  free(st);
+}
+
+}  // namespace
