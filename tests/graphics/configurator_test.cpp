@@ -56,11 +56,56 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
   return phase == APP_STEP ? APP_END : APP_STEP;
 }
 
+// A virtual screen of the test's own: the clicks go to whatever window lies
+// under the one pointer of a screen, and on the shared screen other tests'
+// windows come and go over the configuration window.
+pid_t start_screen_once() {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  pid_t server = fork();
+  if (server == 0) {
+    close(fds[0]);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  char number[16] = "";
+  ssize_t n = read(fds[0], number, sizeof(number) - 1);  // written once the server is ready
+  close(fds[0]);
+  if (server < 0) return -1;
+  std::string display = ":" + std::string(number, n > 0 ? strcspn(number, "\n") : 0);
+  // Two servers started at once may pick the same number; the loser dies.
+  Display* x = n > 0 ? XOpenDisplay(display.c_str()) : nullptr;
+  if (x == nullptr || waitpid(server, nullptr, WNOHANG) != 0) {
+    if (x != nullptr) XCloseDisplay(x);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    return -1;
+  }
+  XCloseDisplay(x);
+  setenv("DISPLAY", display.c_str(), 1);
+  return server;
+}
+
+pid_t start_private_screen() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    pid_t server = start_screen_once();
+    if (server > 0) return server;
+    inthread_sleep(50.0 * (attempt + 1));
+  }
+  return -1;
+}
+
 struct Configuration : testing::Test {
   pid_t pid = -1;
+  pid_t screen = -1;
   std::string window;
   void SetUp() override {
     if (!glut_must_initialize_p) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
+    screen = start_private_screen();
+    ASSERT_GT(screen, 0) << "no private virtual screen (is Xvfb installed?)";
     void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(memory, MAP_FAILED);
     shared = new (memory) Shared{};
@@ -73,6 +118,10 @@ struct Configuration : testing::Test {
     if (pid > 0) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
+    }
+    if (screen > 0) {
+      kill(screen, SIGTERM);
+      waitpid(screen, nullptr, 0);
     }
     if (shared == nullptr) return;
     rmdir((std::string(shared->home) + "/Documents").c_str());
