@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/app.h"
+#include "app/configurator.h"
 #include "app/perf.h"
 #include "piece/ftable.h"
 #include "piece/scene.h"
@@ -18,7 +19,7 @@ static const float SCORE[6][5] = {
 static int32_t application_begin(App* app) {
   perf_logenable(0);
   app->config.name = "vv-plume";
-  // CONFIGWINDOW: if (app_wants_configurator() && configwindow(app) != 0) return APP_END;
+  if (configwindow(app) != 0) return APP_END;
   void** slot = &app->state[app_stream_index(APP_STREAM_APP)];
   if (*slot != nullptr) return APP_STEP;
   auto* score = static_cast<ftable*>(calloc(1, sizeof(ftable)));

@@ -10,6 +10,7 @@
 #include "arch/opengl/frame.h"
 #include "arch/opengl/geometry.h"
 #include "arch/opengl/material.h"
+#include "arch/opengl/ui.h"
 #include "base/vpath.h"
 #include "piece/origin.h"
 #include "piece/particlescene.h"
@@ -67,7 +68,8 @@ int32_t scene_begin(App* app) {
   }
   scene_resources* r = &scene_res;
   if (!r->ui_made) {
-    // UI: ui_make(); ui_attach(app->display_context);  -- wired at merge
+    ui_make(&r->interface);
+    if (r->interface != nullptr) ui_attach(r->interface, app->display_context);
     r->ui_made = 1;
     r->flash[0] = r->flash[1] = r->flash[2] = 0.0f;
   }
@@ -97,9 +99,9 @@ int32_t scene_begin(App* app) {
   return APP_STEP;
 }
 
-int32_t scene_end(App*) {
+int32_t scene_end(App* app) {
   scene_resources* r = &scene_res;
-  // UI: ui_detach(app->display_context);  -- wired at merge
+  if (r->interface != nullptr) ui_detach(r->interface, app->display_context);
   if (r->palette.owned) stbi_image_free(r->palette.pixels);
   r->palette = image{};
   texture_delete(&r->particletex);

@@ -40,6 +40,7 @@ struct scene_resources {
   texture fishtex[SCENE_FISH_SLOTS];
   texture particletex;
   texture tinttex;
+  struct ui* interface;  // made and attached once per process, for mouse input
   int32_t ui_made;
   float flash[3];
   void* flock_slot;     // particlescene state shared by the flock layers

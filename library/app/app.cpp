@@ -111,6 +111,7 @@ void app_print_usage(const char* program) {
 }
 
 int app_wants_configurator() { return !no_configurator; }
+void app_set_wants_configurator(int wanted) { no_configurator = !wanted; }
 
 void app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   AppCommandLine line = app_parse_command_line(argc, argv);

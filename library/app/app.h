@@ -117,3 +117,5 @@ void app_print_usage(const char* program);
 // Whether the configuration window should be shown (false after
 // "--no-configurator").
 int app_wants_configurator();
+// For programs and tests that call a handler's begin without app_run.
+void app_set_wants_configurator(int wanted);

@@ -76,6 +76,10 @@ int render_block(audio_io* io, audio_file_writer* writer) {
     if (frame->silent) stopping = 1;
   }
 
+  avstream_channel* channel = device->channel;
+  // Blocks rendered before the clock rolls are not part of the recording:
+  // the file starts at clock time 0, as the rendered pictures do.
+  int rolling = channel == nullptr || avstream_is_rolling(channel);
   inthread_lock(&writer_lock);
   if (writer->closed) {
     inthread_unlock(&writer_lock);
@@ -83,7 +87,7 @@ int render_block(audio_io* io, audio_file_writer* writer) {
   }
   io->finished.store(stopping);
   interleave(frame, writer->blocks + slot * kBlockFloats);
-  int filled = slot + 1;
+  int filled = rolling ? slot + 1 : 0;
   if (stopping || filled == writer->buffer_count) {
     // The block that ends the recording is not written.
     write_blocks(writer, stopping ? filled - 1 : filled);
@@ -93,9 +97,8 @@ int render_block(audio_io* io, audio_file_writer* writer) {
   }
   inthread_unlock(&writer_lock);
 
-  avstream_channel* channel = device->channel;
   if (channel != nullptr) {
-    if (avstream_is_rolling(channel)) device->frames += AUDIO_FRAME_SAMPLES;
+    if (rolling) device->frames += AUDIO_FRAME_SAMPLES;
     double t = frame->frame_ms;
     avstream_channel_advance(channel, t, t + AUDIO_BLOCK_MS);
   } else {

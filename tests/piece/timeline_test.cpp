@@ -63,6 +63,8 @@ TEST(Timeline, CameraRampAndParticleFades) {
 
 struct Handler : testing::Test {
   App* app = static_cast<App*>(calloc(1, sizeof(App)));
+  // As after "--no-configurator": begin shows no window.
+  Handler() { app_set_wants_configurator(0); }
   ~Handler() override {
     auto* score = static_cast<ftable*>(app->state[0]);
     if (score != nullptr) ftable_free(score);

@@ -54,6 +54,7 @@ struct display_io {
   int32_t green_bits;
   int32_t blue_bits;
   double last_frame_at;  // device time (ms from start) of the last frame begun
+  int32_t rolled_frames;  // offline: frames drawn while the clock rolls
 };
 
 struct display_io_handle {

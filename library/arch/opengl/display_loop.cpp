@@ -192,7 +192,9 @@ void display_loop_step(display_io_handle* handle) {
     rolling = avstream_is_rolling(io->channel);
     if (!rolling) frame->time = 0.0;
     else if (device->offline)
-      frame->time = avstream_reltime(io->channel, io->period + previous->shown_at) + io->period;
+      // Exactly one period per rendered frame from clock time 0, as the disk
+      // writer counts its blocks, so that the files agree frame for frame.
+      frame->time = io->rolled_frames * io->period;
     else
       frame->time = avstream_time(io->channel) + io->presentation_offset;
   }
@@ -202,7 +204,10 @@ void display_loop_step(display_io_handle* handle) {
   } else {
     if (io->channel != nullptr && !rolling) display_frame_commit_none(frame);
     else if (io->display != nullptr) io->display(io->user, frame);
-    if (rolling && device->offline) display_loop_capture(io);
+    if (rolling && device->offline) {
+      display_loop_capture(io);
+      io->rolled_frames += 1;
+    }
     glutSwapBuffers();
     double shown = device->offline ? io->period + previous->shown_at : loop_clock() - frame->start;
     frame->shown_at = shown;
