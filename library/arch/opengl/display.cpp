@@ -63,6 +63,8 @@ void initialize_glut() {
   static char* argv[] = {title, nullptr};
   int argc = 1;
   glutInit(&argc, argv);
+  // Registered after glutInit, so it runs before freeglut's own clean-up.
+  atexit(display_note_process_exit);
   XCloseDisplay(probe);
   // Closing the window from the window manager goes through my_exit.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);

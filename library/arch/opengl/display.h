@@ -112,6 +112,7 @@ void display_viewport_for(int game_mode, int32_t width, int32_t height, int32_t 
 
 // Window and GLUT callbacks.
 void glut_make_window(display_io_handle* handle, int fullscreen);
+void display_note_process_exit();
 void glut_delete_window(display_io_handle* handle, int leaving_game_mode);
 void glut_toggle_fullscreen(display_io_handle* handle);
 void glut_reshape_cb(int width, int height);

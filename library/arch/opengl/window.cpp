@@ -14,11 +14,17 @@ namespace {
 // through the close callback like a window-manager close.
 int deleting_window;
 
+// Set once the process has begun to exit: freeglut then destroys its windows
+// and reports them closed, which must not turn into a second, successful exit.
+int process_exiting;
+
 void glut_close_cb() {
-  if (!deleting_window) my_exit();
+  if (!deleting_window && !process_exiting) my_exit();
 }
 
 }  // namespace
+
+void display_note_process_exit() { process_exiting = 1; }
 
 int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width,
                              int32_t screen_height) {
