@@ -6,7 +6,9 @@ set -uo pipefail
 
 if [ -z "${ZEAL_IN_XVFB:-}" ]; then
   export ZEAL_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1920x1080x24" "$0" "$@"
+  # -noreset: with many short test programs the server would otherwise reset
+  # whenever its last client leaves, refusing connections meanwhile.
+  exec xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "$0" "$@"
 fi
 
 jack_pid=""
