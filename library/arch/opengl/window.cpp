@@ -5,6 +5,10 @@
 
 #include <cstdio>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "arch/opengl/display.h"
 #include "arch/opengl/display_loop.h"
 
@@ -24,7 +28,15 @@ void glut_close_cb() {
 
 }  // namespace
 
-void display_note_process_exit() { process_exiting = 1; }
+void display_note_process_exit() {
+  process_exiting = 1;
+#if defined(__SANITIZE_ADDRESS__)
+  // Look for leaks now, while the GL driver is still loaded: freeglut's own
+  // clean-up unloads it next, and its allocations could no longer be told
+  // from ours.
+  __lsan_do_leak_check();
+#endif
+}
 
 int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width,
                              int32_t screen_height) {
