@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/perf.h"
+#include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/display_loop.h"
 #include "display_fixture.h"
@@ -141,6 +142,7 @@ TEST_F(Loop, OfflineFramesAreWrittenUprightWithNumberedNames) {
   // Offline frames advance by exactly one period whatever the wall clock does.
   EXPECT_DOUBLE_EQ(drawn.last_time, 2 * w.io->period);
 
+  capture_flush();  // frames are written on the writer's thread
   int width = 0, height = 0, components = 0;
   std::string name = prefix + "-00000002.tga";
   unsigned char* pixels = stbi_load(name.c_str(), &width, &height, &components, 4);
@@ -157,6 +159,36 @@ TEST_F(Loop, OfflineFramesAreWrittenUprightWithNumberedNames) {
   for (const char* n : {"-00000000.tga", "-00000001.tga", "-00000002.tga"})
     EXPECT_EQ(unlink((prefix + n).c_str()), 0) << n;
   EXPECT_NE(access((prefix + "-00000003.tga").c_str(), F_OK), 0);
+  rmdir(dir.c_str());
+}
+
+TEST(FrameWriter, FramesHandedOverBackToBackKeepTheirOwnPixels) {
+  std::string dir = temp_dir();
+  const int w = 64, h = 4, frames = 6;
+  image capture{IMAGE_KIND_U8, calloc(w * h, 4), w, h, 1, 4, w, 1, 1};
+  for (int f = 0; f < frames; ++f) {
+    // The capture's buffer changes hands each time: fill whatever it is now.
+    auto* p = static_cast<unsigned char*>(capture.pixels);
+    for (int i = 0; i < w * h; ++i) {
+      int row = i / w;  // bottom row first, as GL reads
+      p[4 * i] = static_cast<unsigned char>(f), p[4 * i + 1] = static_cast<unsigned char>(row);
+      p[4 * i + 2] = 7, p[4 * i + 3] = 255;
+    }
+    capture_write(&capture, (dir + "/f-" + std::to_string(f) + ".tga").c_str());
+  }
+  capture_flush();
+  for (int f = 0; f < frames; ++f) {
+    std::string name = dir + "/f-" + std::to_string(f) + ".tga";
+    int width = 0, height = 0, n = 0;
+    unsigned char* q = stbi_load(name.c_str(), &width, &height, &n, 4);
+    ASSERT_NE(q, nullptr) << name;
+    EXPECT_EQ(q[0], f);
+    EXPECT_EQ(q[1], h - 1) << "the top row comes first in the picture";
+    EXPECT_EQ(q[(w * h - 1) * 4 + 1], 0);
+    stbi_image_free(q);
+    unlink(name.c_str());
+  }
+  free(capture.pixels);
   rmdir(dir.c_str());
 }
 

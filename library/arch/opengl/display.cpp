@@ -11,6 +11,7 @@
 
 #include "app/app_steps.h"
 #include "app/perf.h"
+#include "arch/opengl/capture.h"
 #include "io/avstream.h"
 
 display_io_handle* glut_io;
@@ -271,6 +272,7 @@ void display_io_teardown(display_io_handle* handle) {
   if (io == nullptr) return;
   display_device* device = io->device;
   if (device != nullptr) {
+    capture_flush();
     array_reset(&device->file_prefix);
     free(device->capture.pixels);
     device->capture = image{};

@@ -5,41 +5,19 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/perf.h"
+#include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/framebuffer_texture.h"
 #include "base/thread.h"
 #include "io/avstream.h"
-#include "stb_image_write.h"
 
 namespace {
 
 display_loop_clock_fn loop_clock = get_milliseconds;
 int switching;
 int switch_attempts;
-
-void turn_upside_down(image* capture) {
-  size_t row_bytes = static_cast<size_t>(capture->width) * 4;
-  size_t stride_bytes = static_cast<size_t>(capture->stride) * 4;
-  auto* row = static_cast<unsigned char*>(malloc(row_bytes));
-  if (row == nullptr) return;
-  auto* pixels = static_cast<unsigned char*>(capture->pixels);
-  for (int32_t y = 0; y < capture->height / 2; ++y) {
-    unsigned char* a = pixels + static_cast<size_t>(y) * stride_bytes;
-    unsigned char* b = pixels + static_cast<size_t>(capture->height - 1 - y) * stride_bytes;
-    memcpy(row, a, row_bytes);
-    memcpy(a, b, row_bytes);
-    memcpy(b, row, row_bytes);
-  }
-  free(row);
-}
-
-int ends_with(const char* text, const char* tail) {
-  size_t n = strlen(text), m = strlen(tail);
-  return n >= m && strcmp(text + n - m, tail) == 0;
-}
 
 // Full-screen check: starts a switch when the wish and the mode differ.
 void check_fullscreen(display_io_handle* handle) {
@@ -137,21 +115,13 @@ void display_loop_capture(display_io* io) {
                    static_cast<unsigned char*>(capture->pixels) +
                        static_cast<size_t>(y) * capture->stride * 4);
   }
-  turn_upside_down(capture);
 
   const array* prefix = &io->device->file_prefix;
   const char* stem = prefix->size > 0 ? static_cast<const char*>(prefix->data) : "";
-  size_t length = strlen(stem) + 32;
-  auto* name = static_cast<char*>(malloc(length));
-  if (name == nullptr) return;
-  snprintf(name, length, "%s-%08d.tga", stem, io->frame_counter);
-  if (capture->stride == capture->width && capture->kind == IMAGE_KIND_U8) {
-    if (ends_with(name, ".bmp"))
-      stbi_write_bmp(name, capture->width, capture->height, 4, capture->pixels);
-    else if (ends_with(name, ".tga"))
-      stbi_write_tga(name, capture->width, capture->height, 4, capture->pixels);
-  }
-  free(name);
+  char name[4200];
+  if (snprintf(name, sizeof name, "%s-%08d.tga", stem, io->frame_counter) >= static_cast<int>(sizeof name))
+    return;
+  capture_write(capture, name);
 }
 
 void display_loop_step(display_io_handle* handle) {
