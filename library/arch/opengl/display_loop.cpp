@@ -169,7 +169,10 @@ void display_loop_step(display_io_handle* handle) {
       frame->time = avstream_time(io->channel) + io->presentation_offset;
   }
 
-  if (switching || switch_attempts > 4) {
+  // A skipped frame still holds what it held a turn ago (none after it was
+  // made or while the clock stood still), which says nothing of the end.
+  int skipped = switching || switch_attempts > 4;
+  if (skipped) {
     skip_frame(handle);
   } else {
     if (io->channel != nullptr && !rolling) display_frame_commit_none(frame);
@@ -187,7 +190,7 @@ void display_loop_step(display_io_handle* handle) {
     io->frame_counter += 1;
   }
 
-  if (rolling && frame->none) end_display(handle);
+  if (!skipped && rolling && frame->none) end_display(handle);
 }
 
 void glut_display_cb() {
