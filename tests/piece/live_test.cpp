@@ -1,6 +1,7 @@
 // The program played live under the virtual X server and a JACK server on
-// its dummy driver: Alt+Return without a game mode keeps it running in its
-// window, Escape ends it at once with status 0.
+// its dummy driver: left alone it plays the whole piece and ends by itself;
+// Alt+Return without a game mode keeps it running in its window, Escape ends
+// it at once with status 0.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -107,6 +108,21 @@ TEST_F(Live, PlaysUntilEscapeAndAltReturnKeepsItRunning) {
   ASSERT_EQ(wait_exit(15.0), 0);
   std::string text = console();
   EXPECT_NE(text.find("120000.0000, 0.0000, 2.0000, 6.0000, 6.0000]"), std::string::npos) << text;
+  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+  EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
+}
+
+TEST_F(Live, WholePiecePlaysInRealTimeAndEndsByItself) {
+  if (getenv("ZEAL_JACK") == nullptr) GTEST_SKIP() << "no JACK server";
+  double began = get_milliseconds();
+  start();
+  // Calibration, 2 s of lead-in and the 123 s piece, played as it sounds.
+  int status = wait_exit(240.0);
+  double seconds = (get_milliseconds() - began) / 1000.0;
+  std::string text = console();
+  ASSERT_EQ(status, 0) << text;
+  EXPECT_GE(seconds, 125.0);
+  EXPECT_LT(seconds, 160.0);
   EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
   EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
 }
