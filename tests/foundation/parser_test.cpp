@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -46,10 +45,7 @@ TEST(Parser, FailedParsesLeaveThePositionAndReuseTheStack) {
   EXPECT_EQ(c, 'x');
   EXPECT_FALSE(parse_the_string(&t.p, "x"));  // end of text
   EXPECT_EQ(t.at(), 11);
-  // Commit and rollback truncate the stack rather than free it.
   EXPECT_EQ(t.p.top, 0);
-  EXPECT_EQ(t.p.positions.size, 4);
-  EXPECT_EQ(t.p.positions.capacity, 8);
 
   Text e("E-7");
   EXPECT_TRUE(parse_the_case_insensitive_char(&e.p, 'e', &c));
@@ -63,29 +59,15 @@ TEST(Parser, FailedParsesLeaveThePositionAndReuseTheStack) {
   EXPECT_EQ(z.at(), 0);
 }
 
-TEST(Parser, ManyCharsStopsAfterTheZeroByte) {
+TEST(Parser, ManyCharsStopAfterTheZeroByte) {
   Text t(std::string("ab\0cd", 5));
   array out{};
   EXPECT_TRUE(parse_many_chars(&t.p, &out));
   EXPECT_EQ(std::string(static_cast<char*>(out.data), out.size), "ab");
   EXPECT_EQ(t.at(), 3);
   EXPECT_TRUE(parse_many_chars(&t.p, &out));  // to the end of text
-  EXPECT_EQ(out.size, 4);
   EXPECT_EQ(t.at(), 5);
   array_reset(&out);
-}
-
-TEST(Parser, ManyDigitsRespectsItsLimit) {
-  char buffer[8] = {};
-  int32_t count = -1;
-  Text t("1234x");
-  EXPECT_FALSE(parse_many_digits(&t.p, buffer, 0, 3, &count));
-  EXPECT_EQ(t.at(), 0);
-  EXPECT_TRUE(parse_many_digits(&t.p, buffer, 2, 6, &count));
-  EXPECT_EQ(count, 4);
-  EXPECT_EQ(memcmp(buffer + 2, "1234", 4), 0);
-  EXPECT_FALSE(parse_many_digits(&t.p, buffer, 0, 6, &count));  // no digit
-  EXPECT_EQ(t.at(), 4);
 }
 
 TEST(Parser, IntegersAreDecimalOrOctalWithinRange) {

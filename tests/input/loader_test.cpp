@@ -51,43 +51,14 @@ struct Loaders {
 
 }  // namespace
 
-TEST(Loader, KeepsItsIdentifierResultAndReadyFlag) {
-  Loaders s;
-  app_loader* a = s.make("virtual://root/dat/x.png", 7);
-  EXPECT_STREQ(app_loader_identifier(a), "virtual://root/dat/x.png");
-  EXPECT_EQ(a->identifier.size, 25);
-  EXPECT_EQ(a->identifier.capacity, 50);
-  EXPECT_EQ(app_loader_result(a), 7);
-  EXPECT_EQ(app_loader_ready(a), 0);
-  app_loader_set_ready(a);
-  EXPECT_EQ(app_loader_ready(a), 1);
-  app_loader_unset_ready(a);
-  EXPECT_EQ(app_loader_ready(a), 0);
-  array ids;
-  app_loader_identifiers(&ids, a);
-  EXPECT_EQ(ids.data, a->identifier.data);
-  app_loader_destroy(a);
-  EXPECT_EQ(app_loader_identifier(a), nullptr);
-  EXPECT_EQ(a->identifier.capacity, 0);
-
-  auto* b = new app_loader{};
-  app_loader_make2(b, nullptr, counted, &s.app);
-  s.made.push_back(b);
-  EXPECT_EQ(app_loader_identifier(b), nullptr);
-  EXPECT_EQ(app_loader_result(b), 0);
-  EXPECT_EQ(app_loader_taskcount(&s.app), 0);  // queued, not yet taken
-}
-
-TEST(Scheduler, TaskFinishedAtItsFirstCallRunsOnce) {
-  Loaders s;
-  app_loader* a = s.make("a", 1);
-  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
-  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
+TEST(Scheduler, LoadersMadeBeforeAStepRunInThatStepInQueueOrderAndOnlyUntilTheyFinish) {
+  Loaders once;
+  app_loader* a = once.make("a", 1);
+  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
+  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
   EXPECT_EQ(calls, "a");
   EXPECT_EQ(app_loader_ready(a), 1);
-}
 
-TEST(Scheduler, LoadersMadeBeforeAStepRunInThatStepInQueueOrder) {
   Loaders s;
   s.make("a", 3);
   s.make("b", 3);

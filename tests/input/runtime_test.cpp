@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pthread.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -16,91 +12,35 @@
 #include "app/app.h"
 #include "app/app_input.h"
 #include "app/bus.h"
+#include "common/child.h"
 #include "io/avstream.h"
 #include "io/midi.h"
 #include "midi_peer.h"
 
 namespace {
 
-// Runs app_run(flags, handler) in a child process. `while_running` runs in
-// the parent meanwhile; then the child has `ms` to end. Returns the exit
-// status (-1 when it had to be killed) and what the child printed.
-template <class Fn>
-int run_child(uint32_t flags, AppHandler handler, double ms, std::string* output, Fn while_running) {
-  int pipefd[2];
-  if (pipe(pipefd) != 0) return -2;
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipefd[1], STDOUT_FILENO);
-    close(pipefd[0]);
-    char name[] = "input-test";
-    char* argv[] = {name, nullptr};
-    app_run(1, argv, flags, handler);
-  }
-  close(pipefd[1]);
-  while_running();
-  std::string text;
-  double deadline = get_milliseconds() + ms;
-  for (;;) {
-    pollfd p{pipefd[0], POLLIN, 0};
-    int left = static_cast<int>(deadline - get_milliseconds());
-    if (left <= 0 || poll(&p, 1, left) <= 0) break;
-    char buffer[512];
-    ssize_t n = read(pipefd[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  close(pipefd[0]);
-  int status = 0;
-  pid_t ended = 0;
-  while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && get_milliseconds() < deadline)
-    inthread_sleep(10);
-  if (ended == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    *output = text;
-    return -1;
-  }
-  *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::vector<std::string> lines_starting(const std::string& text, const std::string& word) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(word + " ", 0) == 0) out.push_back(line.substr(word.size() + 1));
-  return out;
-}
-
 // --- Control input alone: the tick runs on its own thread. ---
 
 pthread_t main_thread;
-double tick_wall[101];
-double tick_clock[101];
-int ticks;
-int ticks_before_rolling;
-int off_main = 1;
+int ticks, off_main = 1;
+double first_wall, first_clock;
 
-// Records 101 ticks once the clock rolls (its time is 0 until then).
+// Measures 100 tick periods once the clock rolls (its time is 0 until then).
 int32_t control_only(uint32_t stream, uint32_t phase, App* app) {
-  if (stream == APP_STREAM_APP) {
-    main_thread = pthread_self();
-    return APP_STEP;
-  }
+  if (stream == APP_STREAM_APP) main_thread = pthread_self();
   if (stream != APP_STREAM_CONTROL_IN || phase != APP_STEP) return APP_STEP;
   off_main &= !pthread_equal(pthread_self(), main_thread);
-  if (control_in_ms(app) == 0.0) {
-    ++ticks_before_rolling;
-    return APP_STEP;
-  }
-  tick_wall[ticks] = get_milliseconds();
-  tick_clock[ticks] = control_in_ms(app);
-  if (++ticks <= 100) return APP_STEP;
-  printf("ticks %.3f %.3f %d %d %d\n", (tick_wall[100] - tick_wall[0]) / 100,
-         (tick_clock[100] - tick_clock[0]) / 100, off_main, app->control_thread_running,
-         app->control_channel != nullptr);
+  if (control_in_ms(app) == 0.0) return APP_STEP;
+  if (ticks++ == 0) first_wall = get_milliseconds(), first_clock = control_in_ms(app);
+  if (ticks <= 100) return APP_STEP;
+  printf("ticks %.3f %.3f %d %d %d\n", (get_milliseconds() - first_wall) / 100, (control_in_ms(app) - first_clock) / 100,
+         off_main, app->control_thread_running, app->control_channel != nullptr);
+  return APP_END;
+}
+
+int32_t report_streams(uint32_t stream, uint32_t phase, App* app) {
+  if (stream != APP_STREAM_CONTROL_IN || phase != APP_STEP) return APP_STEP;
+  printf("streams %d %d %d\n", app->config.streams, app->midi_in != nullptr, app->midi_out != nullptr);
   return APP_END;
 }
 
@@ -108,8 +48,7 @@ int32_t control_only(uint32_t stream, uint32_t phase, App* app) {
 
 TEST(Runtime, ControlInputAloneTicksEveryFiveMillisecondsOnItsOwnThread) {
   std::string out;
-  int status = run_child(APP_STREAM_CONTROL_IN, control_only, 15000, &out, [] {});
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(app_child({"input-test"}, APP_STREAM_CONTROL_IN, control_only, 15000, &out), 0);
   auto result = lines_starting(out, "ticks");
   ASSERT_EQ(result.size(), 1u) << out;
   double wall, clock;
@@ -118,29 +57,14 @@ TEST(Runtime, ControlInputAloneTicksEveryFiveMillisecondsOnItsOwnThread) {
   EXPECT_GE(wall, 5.0);
   EXPECT_LT(wall, 12.0);
   EXPECT_NEAR(clock, wall, 0.5);  // the tick's time comes from the CONTROL_IN channel
-  EXPECT_EQ(off, 1);
-  EXPECT_EQ(running, 1);
-  EXPECT_EQ(channel, 1);
+  EXPECT_EQ((std::vector<int>{off, running, channel}), (std::vector<int>{1, 1, 1}));
 }
-
-namespace {
-
-int32_t report_streams(uint32_t stream, uint32_t phase, App* app) {
-  if (stream == APP_STREAM_CONTROL_IN && phase == APP_STEP) {
-    printf("streams %d %d %d\n", app->config.streams, app->midi_in != nullptr,
-           app->midi_out != nullptr);
-    return APP_END;
-  }
-  return APP_STEP;
-}
-
-}  // namespace
 
 TEST(Runtime, WithoutAMidiServiceBothMidiStreamsAreDropped) {
   setenv("ZEAL_MIDI_API", "none", 1);
   std::string out;
-  int status = run_child(APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT,
-                         report_streams, 5000, &out, [] {});
+  int status = app_child({"input-test"}, APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT,
+                         report_streams, 5000, &out);
   unsetenv("ZEAL_MIDI_API");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(lines_starting(out, "streams"), std::vector<std::string>{"2 0 0"});
@@ -174,31 +98,27 @@ int32_t echo(uint32_t stream, uint32_t phase, App* app) {
     midi_event e;
     while (event_has_next(app, nullptr)) {
       event_get_next(app, &e);
-      printf("got %d %d %d %d %d %d\n", e.kind, e.channel, e.first_tag, e.first, e.second_tag,
-             e.second);
+      printf("got %d %d %d %d %d %d\n", e.kind, e.channel, e.first_tag, e.first, e.second_tag, e.second);
       if (e.kind != MIDI_KIND_CHANNEL) continue;
-      if (e.first_tag == MIDI_TAG_CONTROLLER && e.first == 127) {
-        quitting.store(1);
-      } else {
-        send_and_report(app, e, 30.0);
-      }
+      if (e.first_tag == MIDI_TAG_CONTROLLER && e.first == 127) quitting.store(1);
+      else send_and_report(app, e, 30.0);
     }
   } else if (stream == APP_STREAM_MIDI_IN) {
     const uint8_t* p = app->midi_packet;
     heard.store(1);
     printf("packet %d %d\n", midi_packet_length(p), midi_packet_stamp(p) <= midi_host_time());
-  } else if (stream == APP_STREAM_MIDI_OUT) {
-    if (heard.load() && ++midi_out_steps % 364 == 0) {
-      midi_event tick;
-      midiclock_tick(&tick);
-      send_and_report(app, tick, 5.0);
-    }
+  } else if (stream == APP_STREAM_MIDI_OUT && heard.load() && ++midi_out_steps % 364 == 0) {
+    midi_event tick;
+    midiclock_tick(&tick);
+    send_and_report(app, tick, 5.0);
   }
   return quitting.load() ? APP_END : APP_STEP;
 }
 
+using Bytes = std::vector<uint8_t>;
+
 struct Sent {
-  std::vector<uint8_t> bytes;
+  Bytes bytes;
   uint64_t stamp;
 };
 
@@ -224,22 +144,20 @@ TEST(Runtime, EchoesNotesAndSendsClockTicksThroughRealPorts) {
   std::vector<PeerMessage> got;
   bool connected = false;
   std::string out;
-  int status = run_child(
-      APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT, echo, 5000, &out, [&] {
+  int status = app_child(
+      {"input-test"}, APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT, echo, 5000, &out, [&](pid_t) {
         MidiPeer peer;
         connected = peer.connect(5000);
         if (!connected) return;
         inthread_sleep(200);
-        const std::vector<uint8_t> played[] = {{0x90, 60, 100}, {0xB3, 7, 99}, {0x80, 60, 64},
-                                               {0x90, 61, 0}};
-        for (auto& m : played) {
+        for (const std::vector<uint8_t>& m : {Bytes{0x90, 60, 100}, {0xB3, 7, 99}, {0x80, 60, 64}, {0x90, 61, 0}}) {
           peer.send(m);
           inthread_sleep(10);
         }
         for (int i = 0; i < 500; ++i) {
           got = peer.wait_for(0, 0);
           int notes = 0, ticks = 0;
-          for (auto& m : got) (m.bytes == std::vector<uint8_t>{0xF8} ? ticks : notes) += 1;
+          for (auto& m : got) (m.bytes == Bytes{0xF8} ? ticks : notes) += 1;
           if (notes >= 4 && ticks >= 3) break;
           inthread_sleep(10);
         }
@@ -251,24 +169,19 @@ TEST(Runtime, EchoesNotesAndSendsClockTicksThroughRealPorts) {
   EXPECT_EQ(status, 0) << out;
 
   // The control stream saw the right records.
-  auto records = lines_starting(out, "got");
-  std::vector<std::string> want = {"2 0 5 60 6 100", "2 3 3 7 4 99", "2 0 7 60 0 0",
-                                   "2 0 7 61 0 0", "2 15 3 127 4 0"};
-  EXPECT_EQ(records, want);
-  auto packets = lines_starting(out, "packet");
-  EXPECT_EQ(packets, std::vector<std::string>(5, "3 1"));
+  EXPECT_EQ(lines_starting(out, "got"), (std::vector<std::string>{"2 0 5 60 6 100", "2 3 3 7 4 99", "2 0 7 60 0 0",
+                                                                   "2 0 7 61 0 0", "2 15 3 127 4 0"}));
+  EXPECT_EQ(lines_starting(out, "packet"), std::vector<std::string>(5, "3 1"));
 
   // What the peer heard: the echoes in order, among clock ticks, each no
   // earlier than its stamp, all in stamp order.
-  std::vector<std::vector<uint8_t>> echoes;
+  std::vector<Bytes> echoes;
   for (auto& m : got)
-    if (m.bytes != std::vector<uint8_t>{0xF8}) echoes.push_back(m.bytes);
-  std::vector<std::vector<uint8_t>> echoed = {{0x90, 60, 100}, {0xB3, 7, 99}, {0x80, 60, 0},
-                                              {0x80, 61, 0}};
-  EXPECT_EQ(echoes, echoed);
+    if (m.bytes != Bytes{0xF8}) echoes.push_back(m.bytes);
+  EXPECT_EQ(echoes, (std::vector<Bytes>{{0x90, 60, 100}, {0xB3, 7, 99}, {0x80, 60, 0}, {0x80, 61, 0}}));
   EXPECT_GE(got.size() - echoes.size(), 3u);
   std::vector<Sent> sent = parse_sent(out);
-  std::map<std::vector<uint8_t>, size_t> seen;
+  std::map<Bytes, size_t> seen;
   uint64_t last_stamp = 0;
   for (auto& m : got) {
     size_t k = seen[m.bytes]++;
@@ -287,15 +200,13 @@ TEST(Runtime, EchoesNotesAndSendsClockTicksThroughRealPorts) {
 
 namespace {
 
-// --- The MIDI callbacks on their own, without a MIDI service. ---
+// --- The MIDI-out thread on its own, without a MIDI service. ---
 
 std::string midi_calls;
 uint64_t ticks_at_end;
 
 int32_t note_midi(uint32_t stream, uint32_t phase, App* app) {
   midi_calls += std::to_string(stream) + ":" + std::to_string(phase) + " ";
-  if (stream == APP_STREAM_MIDI_IN && phase == APP_STEP)
-    midi_calls += "len" + std::to_string(midi_packet_length(app->midi_packet)) + " ";
   // A slow begin leaves the thread ticks to catch up; the first step ends it.
   if (stream == APP_STREAM_MIDI_OUT && phase == APP_BEGIN) inthread_sleep(5.0);
   if (stream == APP_STREAM_MIDI_OUT && phase == APP_STEP) {
@@ -306,30 +217,6 @@ int32_t note_midi(uint32_t stream, uint32_t phase, App* app) {
 }
 
 }  // namespace
-
-TEST(Runtime, MidiInCallbackPostsEveryDecodedEventThenStepsTheStream) {
-  App app{};
-  app.config.streams = APP_STREAM_CONTROL_IN | APP_STREAM_MIDI_IN;
-  app.handler = note_midi;
-  app.bus_lock.store(1);
-  app_bus_make(&app);
-  const uint8_t data[] = {0xB1, 7, 100, 0xF8, 0x90, 60};  // the last message is cut short
-  uint8_t packet[MIDI_PACKET_HEADER + sizeof data];
-  midi_packet_write(packet, 1, data, sizeof data);
-  midi_calls.clear();
-  app_midifn(&app, packet);
-  EXPECT_EQ(midi_calls, "16:0 16:2 len6 ");
-  EXPECT_EQ(app.midi_packet, nullptr);
-  auto* ring = static_cast<lf_ringbuffer*>(array_element(&app.bus.producers, sizeof(lf_ringbuffer), 0));
-  ASSERT_EQ(lf_ringbuffer_used(ring), 64);
-  midi_event e;
-  lf_ringbuffer_read(ring, &e, 32);
-  EXPECT_EQ(e.kind, MIDI_KIND_CHANNEL);
-  EXPECT_EQ(e.second, 100);
-  lf_ringbuffer_read(ring, &e, 32);
-  EXPECT_EQ(e.kind, MIDI_KIND_CLOCK);
-  app_bus_destroy(&app);
-}
 
 TEST(Runtime, MidiOutThreadStopsCallingOnceItsStreamEnds) {
   App app{};

@@ -11,11 +11,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "app/perf.h"
+#include "common/child.h"
+#include "common/temp_dir.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
 
@@ -54,12 +57,6 @@ void marker_callback(void* arg, audio_frame* frame) {
     return;
   }
   mark_block(m, frame);
-}
-
-std::string temp_dir() {
-  char pattern[] = "/tmp/zeal-diskwriter-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir != nullptr ? dir : "/tmp";
 }
 
 std::string unique_name(const char* stem) {
@@ -150,7 +147,8 @@ int check_blocks(const Sound& s, int* first_call) {
 }
 
 TEST(DiskWriter, FloatWhenAskedAndEveryBlockUpToTheSilentEnd) {
-  std::string path = temp_dir() + "/float.wav";
+  TempDir dir;
+  std::string path = dir.File("float.wav");
   Marker m;
   render(&m, path.c_str(), "float", 300.0);
   Sound s = read_sound(path);
@@ -167,22 +165,19 @@ TEST(DiskWriter, FloatWhenAskedAndEveryBlockUpToTheSilentEnd) {
   const float* last = &s.samples[s.samples.size() - 2];
   EXPECT_GE(last[1] / kTimeScale, 300.0 - AUDIO_BLOCK_MS - 1e-3);
   EXPECT_LT(last[1] / kTimeScale, 300.0);
-  remove(path.c_str());
 }
 
-TEST(DiskWriter, SixteenBitWithoutSampleType) {
-  std::string path = temp_dir() + "/pcm.wav";
-  Marker m;
-  render(&m, path.c_str(), nullptr, 100.0);
+TEST(DiskWriter, SixteenBitWithoutSampleTypeAndDevNullWithoutSetFile) {
+  TempDir dir;
+  std::string path = dir.File("pcm.wav");
+  Marker pcm;
+  render(&pcm, path.c_str(), nullptr, 100.0);
   Sound s = read_sound(path);
   ASSERT_TRUE(s.ok);
   EXPECT_EQ(s.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   EXPECT_GT(s.info.frames, 0);
   EXPECT_EQ(s.info.frames % AUDIO_FRAME_SAMPLES, 0);
-  remove(path.c_str());
-}
 
-TEST(DiskWriter, DevNullWithoutSetFile) {
   audio_io* io = nullptr;
   audio_io_make(&io);
   audio_device** list = nullptr;
@@ -199,7 +194,8 @@ TEST(DiskWriter, DevNullWithoutSetFile) {
 }
 
 TEST(DiskWriter, UnwritableFileIsReportedAndRenderingGoesOn) {
-  std::string path = temp_dir() + "/no-such-directory/x.wav";
+  TempDir dir;
+  std::string path = dir.File("no-such-directory/x.wav");
   Marker m;
   testing::internal::CaptureStdout();
   render(&m, path.c_str(), "float", 100.0);
@@ -245,92 +241,51 @@ int32_t child_handler(uint32_t stream, uint32_t phase, App* app) {
 }
 
 // Runs the runtime rendering into `dir` in a child, ends it, and returns its
-// exit status (-1 when it did not end).
+// exit status.
 int run_child(const std::string& dir, Ending how, int signal_number) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
+  auto body = [&] {
     ending = how;
     child_marker.sleep_ms = how == BY_HANDLER_STOP ? 0 : 0.5;
-    std::string program = "diskwriter-child";
-    std::string flag = "--diskwriter";
+    std::string program = "diskwriter-child", flag = "--diskwriter";
     char* argv[] = {program.data(), flag.data(), const_cast<char*>(dir.c_str()), nullptr};
     app_run(3, argv, APP_STREAM_AUDIO, child_handler);
-  }
-  if (pid < 0) return -1;
-  if (how == BY_SIGNAL) {
-    // Once the clock rolls and some groups are in the file.
-    double start = get_milliseconds();
-    while (get_milliseconds() - start < 1500) inthread_sleep(10);
+  };
+  // Signals come once the clock rolls and some groups are in the file.
+  return child_run(body, 20000, nullptr, [&](pid_t pid) {
+    if (how != BY_SIGNAL) return;
+    inthread_sleep(1500);
     kill(pid, signal_number);
-  }
-  double start = get_milliseconds();
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (get_milliseconds() - start > 20000) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    inthread_sleep(10);
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  });
 }
 
 // The one WAV file the child wrote in `dir`.
 Sound child_sound(const std::string& dir) {
-  std::string command = "ls " + dir + "/*.wav";
-  FILE* list = popen(command.c_str(), "r");
-  char line[512] = {0};
-  if (list == nullptr || fgets(line, sizeof(line), list) == nullptr) {
-    if (list != nullptr) pclose(list);
-    return Sound{};
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    if (entry.path().extension() == ".wav") return read_sound(entry.path().string());
+  return Sound{};
+}
+
+// However the process ends, every block rendered before the end is in the
+// file, and its header gives the length as it is.
+TEST(DiskWriterEnding, EveryEndingLeavesACompleteFile) {
+  const struct {
+    Ending how;
+    int signal_number;
+  } cases[] = {{BY_HANDLER_STOP, 0}, {BY_QUIT_FROM_ANOTHER_THREAD, 0}, {BY_SIGNAL, SIGINT}, {BY_SIGNAL, SIGTERM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "ending " << c.how << " signal " << c.signal_number);
+    TempDir dir;
+    ASSERT_EQ(run_child(dir.path.string(), c.how, c.signal_number), 0);
+    Sound s = child_sound(dir.path.string());
+    ASSERT_TRUE(s.ok);
+    EXPECT_TRUE(s.header_ok);
+    ASSERT_GT(check_blocks(s, nullptr), 0);
+    if (c.how != BY_HANDLER_STOP) continue;
+    // The process ended inside the block that stopped: that block is there too.
+    double last_ms = s.samples[s.samples.size() - 1] / kTimeScale;
+    EXPECT_GE(last_ms, 500.0);
+    EXPECT_LT(last_ms, 500.0 + AUDIO_BLOCK_MS);
   }
-  pclose(list);
-  line[strcspn(line, "\n")] = '\0';
-  Sound s = read_sound(line);
-  remove(line);
-  return s;
-}
-
-TEST(DiskWriterEnding, HandlersLastStopLeavesACompleteFile) {
-  std::string dir = temp_dir();
-  ASSERT_EQ(run_child(dir, BY_HANDLER_STOP, 0), 0);
-  Sound s = child_sound(dir);
-  ASSERT_TRUE(s.ok);
-  EXPECT_TRUE(s.header_ok);
-  ASSERT_GT(check_blocks(s, nullptr), 0);
-  // The process ended inside the block that stopped: that block is there too.
-  double last_ms = s.samples[s.samples.size() - 1] / kTimeScale;
-  EXPECT_GE(last_ms, 500.0);
-  EXPECT_LT(last_ms, 500.0 + AUDIO_BLOCK_MS);
-}
-
-TEST(DiskWriterEnding, QuitFromAnotherThreadLeavesACompleteFile) {
-  std::string dir = temp_dir();
-  ASSERT_EQ(run_child(dir, BY_QUIT_FROM_ANOTHER_THREAD, 0), 0);
-  Sound s = child_sound(dir);
-  ASSERT_TRUE(s.ok);
-  EXPECT_TRUE(s.header_ok);
-  EXPECT_GT(check_blocks(s, nullptr), 0);
-}
-
-TEST(DiskWriterEnding, InterruptLeavesACompleteFile) {
-  std::string dir = temp_dir();
-  ASSERT_EQ(run_child(dir, BY_SIGNAL, SIGINT), 0);
-  Sound s = child_sound(dir);
-  ASSERT_TRUE(s.ok);
-  EXPECT_TRUE(s.header_ok);
-  EXPECT_GT(check_blocks(s, nullptr), 0);
-}
-
-TEST(DiskWriterEnding, TerminationLeavesACompleteFile) {
-  std::string dir = temp_dir();
-  ASSERT_EQ(run_child(dir, BY_SIGNAL, SIGTERM), 0);
-  Sound s = child_sound(dir);
-  ASSERT_TRUE(s.ok);
-  EXPECT_TRUE(s.header_ok);
-  EXPECT_GT(check_blocks(s, nullptr), 0);
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ inline double tone_power(const float* x, int n, double hz, double rate = 44100.0
   return s1 * s1 + s2 * s2 - c * s1 * s2;
 }
 
-inline double midi_hz(double note) { return 440.0 * std::pow(2.0, (note - 69.0) / 12.0); }
-
 inline double rms(const float* x, int n) {
   double sum = 0;
   for (int i = 0; i < n; ++i) sum += (double)x[i] * x[i];

@@ -129,7 +129,6 @@ static std::vector<double> note_energies(const std::vector<float>& x, size_t fir
 TEST(Piece, LastsTheWholePieceAndStaysInRange) {
   const Render& r = piece();
   ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
-  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK);
   EXPECT_EQ(sound_block_count(), 21190);
   for (size_t i = 0; i < r.left.size(); ++i) {
     ASSERT_TRUE(std::isfinite(r.left[i]) && std::fabs(r.left[i]) <= 1.8181818f) << i;

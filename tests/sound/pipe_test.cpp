@@ -30,25 +30,6 @@ struct Pipe {
   }
 };
 
-TEST(Pipe, TablesHoldTheWindowAndAnInterpolatedSine) {
-  Pipe pipe(7.7f);
-  pipe_group* p = pipe.p;
-  EXPECT_EQ(p->length, 3395);
-  EXPECT_EQ(p->window.t1[0][0], 0.0f);
-  EXPECT_EQ(p->window.t1[0][512], 1.0f);
-  EXPECT_NEAR(p->window.t1[0][1023], 0.0f, 3e-4);
-  for (int k = 0; k < PIPE_VOICES; ++k) {
-    EXPECT_EQ(0, memcmp(p->voices[k].t1[0], p->window.t1[0], PIPE_TABLE * sizeof(float)));
-    EXPECT_EQ(p->voices[k].increment, p->window.increment);
-    EXPECT_LT(p->voices[k].phase, 0);
-  }
-  // The interpolated read follows a sine far closer than the table's step.
-  double worst = 0;
-  for (int32_t phase = 0; phase < PIPE_CYCLE; phase += 0x12345)
-    worst = std::max(worst, std::fabs(tableosc_read(&p->sine, phase) - std::sin(2 * M_PI * phase / PIPE_CYCLE)));
-  EXPECT_LT(worst, 1.5e-5);
-}
-
 TEST(Pipe, Note69SoundsAt440Hz) {
   // One lone grain (a huge spread); its zero crossings give the frequency.
   Pipe pipe(7.7f, 69, 1.0f, 1000.0f);

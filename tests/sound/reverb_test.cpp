@@ -43,22 +43,4 @@ TEST(Reverb, TapsCrossfadeWithoutClicks) {
   EXPECT_GT(worst, 0.9 * slope);
 }
 
-TEST(Reverb, SettledTapDelaysByItsLength) {
-  reverb r{};
-  ASSERT_TRUE(reverb_make(&r));
-  reverb_tap* t = reverb_tap_at(&r, 0);
-  float* buffer = t->buffer;
-  buffer[200] = 1.0f;
-  t->target = 50.0f;
-  t->gain = 1.0f;
-  // The fade-in, then the crossfade to the target at sample 65. The head
-  // starts one sample behind the target position and reads a whole-number
-  // position one sample early through a pure one-sample allpass: 53 in all.
-  std::vector<float> got;
-  for (int32_t write = 0; write < 400; ++write) got.push_back(reverb_tap_read(t, write));
-  EXPECT_EQ(t->fade, REVERB_FADE + 1);
-  for (int32_t write = 66; write < 400; ++write) ASSERT_EQ(got[write], write == 253 ? 1.0f : 0.0f) << write;
-  reverb_free(&r);
-}
-
 }  // namespace

@@ -41,16 +41,12 @@ TEST(Sound, NoTimeYetGivesSilenceAndKeepsTheState) {
 }
 
 TEST(Sound, PipesJoinAndLeave) {
-  EXPECT_EQ(sound_active_pipes(0.0), 0);
-  EXPECT_EQ(sound_active_pipes(749.0), 0);
-  EXPECT_EQ(sound_active_pipes(1000.0), 1);
-  EXPECT_EQ(sound_active_pipes(2999.0), 3);
-  EXPECT_EQ(sound_active_pipes(3000.0), 4);
-  EXPECT_EQ(sound_active_pipes(116999.0), 4);
-  EXPECT_EQ(sound_active_pipes(117500.0), 3);
-  EXPECT_EQ(sound_active_pipes(119249.0), 1);
-  EXPECT_EQ(sound_active_pipes(119250.5), 0);
-  EXPECT_EQ(sound_active_pipes(121000.0), 0);
+  const struct {
+    double s;
+    int pipes;
+  } cases[] = {{0.0, 0},      {749.0, 0},    {1000.0, 1},   {2999.0, 3},    {3000.0, 4},
+               {116999.0, 4}, {117500.0, 3}, {119249.0, 1}, {119250.5, 0}, {121000.0, 0}};
+  for (const auto& c : cases) EXPECT_EQ(sound_active_pipes(c.s), c.pipes) << c.s;
 
   // Only the playing pipes advance.
   Sound sound;
@@ -82,16 +78,18 @@ TEST(Sound, SpreadThinsAtTheSectionEndAndLevelFadesIn) {
 
 TEST(Sound, SectionsSingTheChordsLoweredByFive) {
   Sound sound;
+  auto notes = [&] {
+    std::vector<int> out;
+    for (const pipe_group& p : sound.st->pipes) out.push_back(p.note);
+    return out;
+  };
   sound.render(3000.0);
-  const int first[4] = {52, 57, 61, 40};
-  for (int p = 0; p < 4; ++p) EXPECT_EQ(sound.st->pipes[p].note, first[p]);
+  EXPECT_EQ(notes(), (std::vector<int>{52, 57, 61, 40}));
   sound.render(9000.0);
-  const int second[4] = {66, 71, 73, 61};
-  for (int p = 0; p < 4; ++p) EXPECT_EQ(sound.st->pipes[p].note, second[p]);
+  EXPECT_EQ(notes(), (std::vector<int>{66, 71, 73, 61}));
   EXPECT_EQ(chords_i, 1);
   sound.render(6000.0 * 5 + 100.0);
-  const int sixth[4] = {64, 68, 73, 59};
-  for (int p = 0; p < 4; ++p) EXPECT_EQ(sound.st->pipes[p].note, sixth[p]);
+  EXPECT_EQ(notes(), (std::vector<int>{64, 68, 73, 59}));
   EXPECT_EQ(chords_i, 0);
 }
 
