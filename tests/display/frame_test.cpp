@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arch/opengl/display.h"
@@ -86,25 +87,20 @@ TEST_F(FrameHooks, RemovingTheMiddleDeactivatesAndTheLastShortens) {
   display_frame_define(&frame, nullptr);
   display_frame_commit(&frame);
   calls.clear();
-
+  auto hooks_and_frees = [&] { return std::pair(count(), frees); };
   display_frame_remove_hooks(&frame, 1);
-  EXPECT_EQ(count(), 3);
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
   EXPECT_EQ(hook(1)->active, 0u);
-  EXPECT_EQ(frees, 1);
   display_frame_remove_hooks(&frame, 1);  // already inactive: nothing more
-  EXPECT_EQ(frees, 1);
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
   EXPECT_EQ(add(), 3);
-
   display_frame_remove_hooks(&frame, 3);
-  EXPECT_EQ(count(), 3);
-  EXPECT_EQ(frees, 1);  // never had an instance
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));  // the last: gone, but never had an instance
   display_frame_remove_hooks(&frame, 2);
-  EXPECT_EQ(count(), 2);
-  EXPECT_EQ(frees, 2);
+  EXPECT_EQ(hooks_and_frees(), std::pair(2, 2));
   display_frame_remove_hooks(&frame, 7);
   display_frame_remove_hooks(&frame, -1);
   EXPECT_EQ(count(), 2);
-
   display_frame_define(&frame, nullptr);
   EXPECT_EQ(calls, (std::vector<std::string>{"define 1"}));
   display_frame_remove_hooks(&frame, 0);

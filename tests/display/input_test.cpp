@@ -96,7 +96,7 @@ TEST_F(Input, JoystickButtonsAndDirections) {
   EXPECT_EQ(events[2], (Event{kJoystick, 0, 4, 9, 0, 0}));
 }
 
-TEST_F(Input, RegisteringTwiceKeepsOneRecordAndSlotsTakeTheirOwnDevice) {
+TEST_F(Input, RegisteringTwiceKeepsOneRecord) {
   event_add_handler(device, INPUT_KEYBOARD_ID, other, this);
   event_add_handler(device, INPUT_KEYBOARD_ID, other, this);
   input_slot* keyboard = &device->slots[2];
@@ -117,14 +117,6 @@ TEST_F(Input, RegisteringTwiceKeepsOneRecordAndSlotsTakeTheirOwnDevice) {
   event_add_handler(device, INPUT_MOUSE_ID, nullptr, nullptr);
   EXPECT_EQ(array_count(&device->slots[0].handlers, sizeof(event_handler)), 1);
   EXPECT_EQ(array_count(&keyboard->handlers, sizeof(event_handler)), count);
-
-  // A slot takes only events of its own device.
-  events.clear();
-  int32_t event[6] = {kMouse, 0, 4, 1, 5, 2};
-  EXPECT_EQ(event_hooks_send(keyboard, event, 6), 0);
-  EXPECT_TRUE(events.empty());
-  EXPECT_EQ(event_hooks_send(&device->slots[0], event, 6), 1);
-  EXPECT_EQ(events.size(), 1u);
 }
 
 TEST_F(Input, AltReturnFlipsTheFullScreenWish) {

@@ -2,22 +2,15 @@
 // real X input from xdotool: Cancel, Escape and the window's close end the
 // process before any output starts; Run fills the configuration.
 #include <gtest/gtest.h>
-
-#include <X11/Xlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/app.h"
 #include "app/configurator.h"
 #include "arch/opengl/display.h"
-#include "base/thread.h"
+#include "common/whole_program.h"
 
 namespace {
 
@@ -99,42 +92,31 @@ pid_t start_private_screen() {
 }
 
 struct Configuration : testing::Test {
-  pid_t pid = -1;
   pid_t screen = -1;
+  TempDir home;
+  Program child;
   std::string window;
   void SetUp() override {
     if (!glut_must_initialize_p) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
     screen = start_private_screen();
     ASSERT_GT(screen, 0) << "no private virtual screen (is Xvfb installed?)";
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(memory, MAP_FAILED);
-    shared = new (memory) Shared{};
+    ASSERT_NE(shared = shared_page<Shared>(), nullptr);
     snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
-    snprintf(shared->home, sizeof(shared->home), "/tmp/zeal-home-%d", getpid());
-    mkdir(shared->home, 0700);
-    mkdir((std::string(shared->home) + "/Documents").c_str(), 0700);
+    snprintf(shared->home, sizeof(shared->home), "%s", home.path.c_str());
+    mkdir((home.path + "/Documents").c_str(), 0700);
   }
   void TearDown() override {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    child.stop();
     if (screen > 0) {
       kill(screen, SIGTERM);
       waitpid(screen, nullptr, 0);
     }
-    if (shared == nullptr) return;
-    rmdir((std::string(shared->home) + "/Documents").c_str());
-    rmdir(shared->home);
-    munmap(shared, sizeof(Shared));
+    release_page(shared);
     shared = nullptr;
   }
   // The child, started with "--diskwriter /given" on its command line.
   void fork_child(int with_window) {
-    fflush(nullptr);
-    pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    ASSERT_TRUE(child.run([with_window] {
       setenv("HOME", shared->home, 1);
       unsetenv("XDG_DOCUMENTS_DIR");
       static char name[] = "configurator-test";
@@ -143,7 +125,7 @@ struct Configuration : testing::Test {
       static char skip[] = "--no-configurator";
       static char* argv[] = {name, option, given, skip, nullptr};
       app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler);
-    }
+    }));
   }
   void start() {
     fork_child(1);
@@ -166,22 +148,7 @@ struct Configuration : testing::Test {
   }
   // The status is not checked: a key that closes the window makes xdotool
   // fail on its release. The child's answers tell what happened.
-  void key(const char* name) {
-    std::string command = "xdotool key --window " + window + " " + name + " 2>/dev/null";
-    if (system(command.c_str()) < 0) ADD_FAILURE() << "xdotool did not run";
-  }
-  int wait_exit(double seconds) {
-    double end = get_milliseconds() + seconds * 1000.0;
-    while (get_milliseconds() < end) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      inthread_sleep(20.0);
-    }
-    return -1;
-  }
+  void key(const char* name) { send_keys_to(std::stoul(window), std::string(name) + " 2>/dev/null"); }
 };
 
 }  // namespace
@@ -190,7 +157,7 @@ TEST_F(Configuration, CancelEndsTheProcessBeforeAnyOutput) {
   start();
   click(CONFIG_FULLSCREEN);  // changed, then thrown away
   click(CONFIG_CANCEL);
-  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->answered, 1);
   EXPECT_EQ(shared->cancelled, 1);
   EXPECT_EQ(shared->display_began, 0);
@@ -204,24 +171,13 @@ TEST_F(Configuration, CancelEndsTheProcessBeforeAnyOutput) {
 TEST_F(Configuration, EscapeAndTheWindowsCloseCancelToo) {
   start();
   key("Escape");
-  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->cancelled, 1);
 
   shared->answered = 0;
   start();
-  Display* x = XOpenDisplay(nullptr);
-  ASSERT_NE(x, nullptr);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = std::stoul(window);
-  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
-  XFlush(x);
-  XCloseDisplay(x);
-  EXPECT_EQ(wait_exit(10.0), 0);
+  ASSERT_TRUE(close_window(std::stoul(window)));
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->answered, 1);
   EXPECT_EQ(shared->cancelled, 1);
   EXPECT_EQ(shared->display_began, 0);
@@ -232,7 +188,7 @@ TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
   start();
   click(CONFIG_FULLSCREEN);
   key("Return");
-  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->cancelled, 0);
   EXPECT_EQ(shared->fullscreen, 1);
   EXPECT_EQ(shared->diskwriter, 0);
@@ -246,7 +202,7 @@ TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
   start();
   click(CONFIG_DISKWRITER);
   click(CONFIG_RUN);
-  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->cancelled, 0);
   EXPECT_EQ(shared->fullscreen, 0);
   EXPECT_EQ(shared->diskwriter, 1);
@@ -256,7 +212,7 @@ TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
 
 TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
   fork_child(0);
-  EXPECT_EQ(wait_exit(10.0), 0);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(shared->answered, 1);
   EXPECT_EQ(shared->cancelled, 0);
   EXPECT_EQ(shared->diskwriter, 1);
@@ -264,26 +220,22 @@ TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
 }
 
 TEST(ConfigurationDirectory, DocumentsThenHome) {
-  char home[] = "/tmp/zeal-dirs-XXXXXX";
-  ASSERT_NE(mkdtemp(home), nullptr);
+  TempDir home;
   std::string saved_home = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", home, 1);
+  setenv("HOME", home.path.c_str(), 1);
   unsetenv("XDG_DOCUMENTS_DIR");
-  char out[512];
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_STREQ(out, home);
-  std::string documents = std::string(home) + "/Documents";
-  mkdir(documents.c_str(), 0700);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_EQ(documents, out);
-  setenv("XDG_DOCUMENTS_DIR", "/nonexistent-documents", 1);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_EQ(documents, out);
-  setenv("XDG_DOCUMENTS_DIR", "/tmp", 1);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_STREQ(out, "/tmp");
+  std::string documents = home.path + "/Documents";
+  // no Documents; Documents; a missing XDG directory; an XDG directory
+  const struct { const char* xdg; bool make; std::string expected; } cases[] = {
+      {nullptr, false, home.path}, {nullptr, true, documents},
+      {"/nonexistent-documents", true, documents}, {"/tmp", true, "/tmp"}};
+  for (const auto& c : cases) {
+    if (c.make) mkdir(documents.c_str(), 0700);
+    if (c.xdg != nullptr) setenv("XDG_DOCUMENTS_DIR", c.xdg, 1);
+    char out[512];
+    configurator_default_directory(out, sizeof(out));
+    EXPECT_EQ(c.expected, out) << (c.xdg ? c.xdg : "no XDG directory");
+  }
   unsetenv("XDG_DOCUMENTS_DIR");
-  rmdir(documents.c_str());
-  rmdir(home);
   setenv("HOME", saved_home.c_str(), 1);
 }

@@ -90,26 +90,6 @@ TEST_F(Widgets, ButtonClicksOnPressAndReleaseInside) {
   EXPECT_EQ(clicks, 1);
 }
 
-TEST_F(Widgets, HotStaysWithTheActiveButton) {
-  int left = 0, right = 0;
-  auto widgets = [&] {
-    left += ui_button(u, LEFT, "Left", 1);
-    right += ui_button(u, RIGHT, "Right", 1);
-  };
-  click_at(LEFT_X, MIDDLE_Y);
-  frame(widgets);
-  frame(widgets);
-  EXPECT_TRUE(ui_is_active(u, hid{5, 2}));
-  do_mouse_move(RIGHT_X, MIDDLE_Y);
-  frame(widgets);
-  EXPECT_FALSE(ui_is_hot(u, hid{7, 3}));
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, RIGHT_X, MIDDLE_Y);
-  frame(widgets);
-  EXPECT_EQ(left + right, 0);
-  frame(widgets);  // now the right one may become hot
-  EXPECT_TRUE(ui_is_hot(u, hid{7, 3}));
-}
-
 TEST_F(Widgets, CheckBoxTogglesAndShowsItsMark) {
   int32_t value = 0;
   int changes = 0;
