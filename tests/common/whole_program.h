@@ -62,21 +62,24 @@ struct Program {
         with_errors);
   }
 
-  // Reads what the child prints for `ms`, or until it closes its output.
+  // Reads what the child prints for `ms`.
   void read_for(double ms) {
     double deadline = get_milliseconds() + ms;
-    while (out >= 0) {
-      int left = static_cast<int>(deadline - get_milliseconds());
-      pollfd p{out, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, left) <= 0) return;
-      char buffer[4096];
-      ssize_t n = read(out, buffer, sizeof buffer);
-      if (n <= 0) {
-        close(out);
-        out = -1;
+    for (int left; (left = static_cast<int>(deadline - get_milliseconds())) > 0;) {
+      if (out < 0) {
+        inthread_sleep(left);
         return;
       }
-      output.append(buffer, static_cast<size_t>(n));
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, left) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = read(out, buffer, sizeof buffer);
+      if (n > 0) {
+        output.append(buffer, static_cast<size_t>(n));
+      } else {
+        close(out);
+        out = -1;
+      }
     }
   }
 
