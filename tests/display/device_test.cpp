@@ -43,40 +43,6 @@ TEST(DisplaySize, FitsReducesAndBoxes) {
   }
 }
 
-TEST(DisplayDevice, ListsClaimsAndCommits) {
-  display_io_handle handle{};
-  display_io_make(&handle);
-  display_device** list = nullptr;
-  display_io_define(&handle, &list);
-  ASSERT_TRUE(list != nullptr && list[0] != nullptr && list[1] != nullptr);
-  EXPECT_EQ(list[2], nullptr);
-  display_device* realtime = list[0];
-  display_device* offline = list[1];
-  EXPECT_TRUE(display_device_is_realtime(realtime));
-  EXPECT_FALSE(display_device_is_realtime(offline));
-  // Only the offline device takes a file prefix, and only it cannot want full screen.
-  EXPECT_EQ(display_device_command(realtime, "set-file", "out/a"), 0);
-  EXPECT_EQ(realtime->file_prefix.size, 0);
-  display_device_command(offline, "set-file", "out/first");
-  display_device_command(offline, "set-file", "out/b");
-  EXPECT_STREQ(static_cast<const char*>(offline->file_prefix.data), "out/b");
-  display_device_prefer_fullscreen(offline, 1);
-  EXPECT_EQ(offline->fullscreen_wanted, 0u);
-  EXPECT_EQ(display_device_set_aspect_ratio(realtime, 21, 9), 7);
-
-  display_io_commit(&handle, realtime);
-  EXPECT_EQ(handle.io->device, realtime);
-  EXPECT_EQ(offline->io, nullptr);
-  // A second display io is offered only what is still free.
-  display_io_handle other{};
-  display_io_make(&other);
-  display_io_define(&other, &list);
-  for (int i = 0; list[i] != nullptr; ++i) EXPECT_NE(list[i], realtime);
-  display_io_commit(&other, nullptr);
-  display_io_teardown(&other);
-  display_io_teardown(&handle);
-}
-
 TEST(DisplayWindowTest, OpensAWindowOfTheFittedSize) {
   testing::internal::CaptureStdout();
   {

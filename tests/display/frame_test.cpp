@@ -131,9 +131,8 @@ uint32_t screen_pixel(const DisplayWindow& w, int x, int y) {
 }  // namespace
 
 TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
-  EXPECT_EQ(framebuffer_texture_size(640), 1024);
-  EXPECT_EQ(framebuffer_texture_size(1), 2);
-  EXPECT_EQ(framebuffer_texture_size(512), 512);
+  for (auto [width, size] : {std::pair{640, 1024}, {1, 2}, {512, 512}})
+    EXPECT_EQ(framebuffer_texture_size(width), size) << width;
   testing::internal::CaptureStdout();
   DisplayWindow w;
   captured_stdout();
@@ -143,13 +142,10 @@ TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
   int32_t width = 0, height = 0, stride = 0;
   display_frame_define_raster_i32(frame, &pixels, &width, &height, &stride);
   ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(width, 1280);
-  EXPECT_EQ(height, 720);
-  EXPECT_EQ(stride, width);
+  EXPECT_EQ((std::vector<int32_t>{width, height, stride}), (std::vector<int32_t>{1280, 720, 1280}));
   EXPECT_EQ(frame->flags & FRAME_RASTER, FRAME_RASTER);
   framebuffer_texture* fbt = frame->fb_texture;
-  EXPECT_EQ(fbt->texture_width, 2048);
-  EXPECT_EQ(fbt->texture_height, 1024);
+  EXPECT_EQ(std::pair(fbt->texture_width, fbt->texture_height), std::pair(2048, 1024));
   EXPECT_EQ(static_cast<void*>(pixels), fbt->upload);  // 32-bit words need no conversion
   // Top half red, bottom half blue, with a green left quarter.
   for (int y = 0; y < height; ++y)
@@ -157,10 +153,9 @@ TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
       pixels[y * stride + x] = x < width / 4 ? 0x00FF00 : (y < height / 2 ? 0xFF0000 : 0x0000FF);
   display_frame_commit(frame);
   EXPECT_EQ(fbt->blit_count, 1);
-  EXPECT_EQ(screen_pixel(w, 900, 100), 0xFF0000u);
-  EXPECT_EQ(screen_pixel(w, 900, 600), 0x0000FFu);
-  EXPECT_EQ(screen_pixel(w, 100, 100), 0x00FF00u);
-  EXPECT_EQ(screen_pixel(w, 100, 600), 0x00FF00u);
+  EXPECT_EQ((std::vector<uint32_t>{screen_pixel(w, 900, 100), screen_pixel(w, 900, 600), screen_pixel(w, 100, 100),
+                                   screen_pixel(w, 100, 600)}),
+            (std::vector<uint32_t>{0xFF0000u, 0x0000FFu, 0x00FF00u, 0x00FF00u}));
 
   uint32_t* again = nullptr;
   display_frame_define_raster_i32(frame, &again, &width, &height, &stride);

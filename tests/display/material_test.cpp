@@ -57,12 +57,16 @@ TEST_F(Materials, GlStateFollowsTheFlags) {
     material m{c.flags, {1.0f, 0.5f, 0.25f, 0.75f}, 0};
     material_on(&m);
     EXPECT_EQ(glIsEnabled(GL_BLEND), c.dst != 0);
-    if (c.dst != 0) EXPECT_EQ(integer(GL_BLEND_SRC), GL_SRC_ALPHA);
-    if (c.dst != 0) EXPECT_EQ(integer(GL_BLEND_DST), c.dst);
+    if (c.dst != 0) {
+      EXPECT_EQ(integer(GL_BLEND_SRC), GL_SRC_ALPHA);
+      EXPECT_EQ(integer(GL_BLEND_DST), c.dst);
+    }
     EXPECT_EQ(m.flags, c.dst != 0 ? c.flags | MATERIAL_NO_DEPTH : c.flags);  // blending: 2 becomes 10
     EXPECT_EQ(glIsEnabled(GL_DEPTH_TEST), c.depth);
     EXPECT_EQ(integer(GL_DEPTH_WRITEMASK), c.depth);
-    if (c.depth) EXPECT_EQ(integer(GL_DEPTH_FUNC), GL_LESS);
+    if (c.depth) {
+      EXPECT_EQ(integer(GL_DEPTH_FUNC), GL_LESS);
+    }
     for (GLenum name : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER}) EXPECT_EQ(texture_parameter(name), c.filter);
     for (GLenum name : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T, GL_TEXTURE_WRAP_R})
       EXPECT_EQ(texture_parameter(name), c.wrap);

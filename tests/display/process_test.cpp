@@ -116,20 +116,6 @@ TEST_F(Child, ADisplayWithNothingToShowEndsThroughMyExit) {
   EXPECT_EQ(text.substr(text.size() - 5), "quit\n") << text;
 }
 
-TEST_F(Child, RendersNumberedFramesIntoTheDiskwriterDirectory) {
-  TempDir dir;
-  snprintf(shared->dir, sizeof(shared->dir), "%s", dir.path.c_str());
-  shared->stop_after = 3;
-  start();
-  EXPECT_EQ(child.wait_exit(20000), 0) << child.output;
-  // Frames count from the first presented one, drawn or not; the clock may
-  // take a while to roll, so the three drawn frames need not start at 0.
-  std::vector<int> numbers = numbered_frames(dir.path, "app");
-  ASSERT_EQ(numbers.size(), 3u);
-  EXPECT_EQ(numbers[1], numbers[0] + 1);
-  EXPECT_EQ(numbers[2], numbers[0] + 2);
-}
-
 TEST(NoDisplay, SaysHowToRunHeadlessAndFails) {
   Program child;
   ASSERT_TRUE(child.run([] {

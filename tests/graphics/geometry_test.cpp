@@ -225,24 +225,3 @@ TEST_F(Geometry, DrawnQuadCoversItsPixels) {
   EXPECT_EQ(read_pixel(640, 360), 0xFF0000FFu);
   opengl_geometry_delete(&copy);
 }
-
-TEST_F(Geometry, FramesReportTheirAverageGeometryOncePerSecond) {
-  TempDir dir;
-  std::string path = dir.path + "/perf.log";
-  perf_logfile(path.c_str());
-  perf_logenable(1);
-  opengl_geometry g{};
-  opengl_geometry_make(&g, &frame);
-  for (int f = 0; f < 40; ++f) {
-    begin(10000.0 + 100.0 * f);
-    float* v = nullptr;
-    opengl_geometry_define(&g, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
-    opengl_geometry_commit(&g);
-    end();
-  }
-  perf_logenable(0);
-  perf_logfile(nullptr);
-  std::string log = read_file(path);
-  // Four vertices of 8 floats: 128 bytes a frame.
-  EXPECT_NE(log.find("geometry-per-f: 128 b (0.12 kiB / 0.00 MiB)\n"), std::string::npos) << log;
-}

@@ -132,8 +132,7 @@ TEST_F(Textures, BoundTextureKeepsItsTarget) {
   std::string out = captured_stdout();
   EXPECT_EQ(out, "Target cannot change for a given texture id\n");
   EXPECT_EQ(t.made, 0u);
-  GLuint name = t.name;
-  EXPECT_EQ(name, 0u);
+  EXPECT_EQ(t.name, 0u);
 
   testing::internal::CaptureStdout();
   texture_bind(&t);
@@ -143,29 +142,22 @@ TEST_F(Textures, BoundTextureKeepsItsTarget) {
 }
 
 TEST_F(Textures, BadDimensionsUnitsAndSizesUnmakeTheTexture) {
-  int32_t sizes[3] = {8, 8, 8};
+  int32_t cube[3] = {8, 8, 8}, huge[2] = {1 << 20, 4};
+  // dimensions, texture unit, sizes -> made; a 3D texture needs no storage fill
+  const struct { int32_t dimensions, unit; int32_t* sizes; uint32_t made; } cases[] = {
+      {4, 0, cube, 0}, {2, 4096, cube, 0}, {2, 0, huge, 0}, {3, 0, cube, 1}};
   texture t{};
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 0, 4, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 0u);
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 4096, 2, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 0u);
-  texture_make(&t);
-  int32_t huge[2] = {1 << 20, 4};
-  testing::internal::CaptureStdout();
-  private_texture_define_with_format(&t, 0, 0, 2, huge, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  std::string out = captured_stdout();
-  EXPECT_EQ(t.made, 0u);
-  EXPECT_NE(out.find("ERROR: library/arch/opengl/texture:189"), std::string::npos) << out;
-  // 3D: one sub-image, no storage fill needed.
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 0, 3, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 1u);
+  for (const auto& c : cases) {
+    texture_make(&t);
+    testing::internal::CaptureStdout();
+    private_texture_define_with_format(&t, 0, c.unit, c.dimensions, c.sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+    std::string out = captured_stdout();
+    EXPECT_EQ(t.made, c.made) << c.dimensions << " " << c.unit;
+    EXPECT_EQ(out.find("ERROR: library/arch/opengl/texture:189") != std::string::npos, c.sizes == huge) << out;
+  }
   GLint depth = 0;
   glBindTexture(GL_TEXTURE_3D, t.name);
   glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_DEPTH, &depth);
   EXPECT_EQ(depth, 8);
   texture_delete(&t);
 }
-

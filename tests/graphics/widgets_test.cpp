@@ -90,30 +90,6 @@ TEST_F(Widgets, ButtonClicksOnPressAndReleaseInside) {
   EXPECT_EQ(clicks, 1);
 }
 
-TEST_F(Widgets, CheckBoxTogglesAndShowsItsMark) {
-  int32_t value = 0;
-  int changes = 0;
-  auto widgets = [&] { changes += ui_checkbox(u, LEFT, "Full screen", &value, 1); };
-  // The box is the square at the left end: 0.2 units, about 72 px wide.
-  const int32_t box_x = 280 + 36;  // -1.0 is 280 px from the left
-  frame(widgets);
-  EXPECT_GT(read_pixel(box_x, MIDDLE_Y) & 0xFFu, 0xC0u);  // light: empty
-  for (int round = 1; round <= 2; ++round) {
-    click_at(LEFT_X, MIDDLE_Y);
-    frame(widgets);
-    do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, LEFT_X, MIDDLE_Y);
-    frame(widgets);
-    EXPECT_EQ(changes, round);
-    EXPECT_EQ(value, round % 2);
-    uint32_t red = read_pixel(box_x, MIDDLE_Y) & 0xFFu;
-    if (value) {
-      EXPECT_LT(red, 0x80u);  // the dark mark
-    } else {
-      EXPECT_GT(red, 0xC0u);
-    }
-  }
-}
-
 TEST_F(Widgets, TextFieldTakesTypedKeys) {
   char first[8] = "ab";
   char second[16] = "";

@@ -183,4 +183,3 @@ TEST(ParticleSystem, ParticlesFadeOutOverHalfTheirLife) {
   for (int i : {4, 6, 8, 9}) EXPECT_EQ(s->particles[i].birth_ms, PS_DEAD) << i;
   for (int i : {0, 1, 2, 3, 5, 7}) EXPECT_NE(s->particles[i].birth_ms, PS_DEAD) << i;
 }
-

@@ -124,37 +124,4 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   free(flock);
 }
 
-TEST_F(SceneGl, FloorLayerClearsThenTakesTheSceneColourAndWarnsAboutAnEmptyTexture) {
-  begin(0.0);
-  glClearColor(1, 1, 1, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  void* slot = nullptr;
-  opengl_geometry q;
-  opengl_geometry_make(&q, frame);
-  geometry_defquad2d(&q, 0, -1, 1, 2, -2, 0, 0, 1, 1);
-  EXPECT_EQ(q.index_count, 4);
-  material m{0, {1, 0, 0, 1}, 0};
-  texture empty{};
-  testing::internal::CaptureStdout();
-  // Without flag 4 the layer clears the white away; the camera looks down
-  // on the floor, which fills the view in the scene colour (92, 131, 47).
-  particlescene(frame, PARTICLESCENE_FLOOR, 0.0, &q, 0.0, &m, &empty, &slot);
-  glFinish();
-  std::string out = captured_stdout();
-  EXPECT_NE(out.find("texture is undefined"), std::string::npos);
-  // The top corners look far out over the floor, past the red quad.
-  for (int x : {2, 1277}) {
-    Rgb p = rgb(read_pixel(x, 700));
-    EXPECT_NEAR(p.r, 92, 2);
-    EXPECT_NEAR(p.g, 131, 2);
-    EXPECT_NEAR(p.b, 47, 2);
-  }
-  auto* st = static_cast<particlescene_state*>(slot);
-  EXPECT_TRUE(st->floor.valid);
-  EXPECT_EQ(st->floor.index_count, 4);
-  opengl_geometry_delete(&q);
-  end();
-  particlescene_release(&slot);
-}
-
 }  // namespace
