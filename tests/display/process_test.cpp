@@ -21,8 +21,6 @@ struct Shared {
   std::atomic<int> attached;
   std::atomic<unsigned long> window;  // the child's X window
   int end_with_none;  // answer display steps with nothing to show
-  int stop_after;     // answer 1 (stop) after this many drawn frames, if set
-  char dir[256];      // --diskwriter directory, if set
   char log[256];
 };
 Shared* shared;
@@ -38,7 +36,6 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
   if (phase == APP_BEGIN) shared->attached.fetch_add(1);
   if (phase != APP_STEP) return APP_STEP;
   display_frame* frame = app->display_frame;
-  if (shared->stop_after && shared->frames.load() >= shared->stop_after) return APP_END;
   if (shared->end_with_none) {
     display_frame_commit_none(frame);
     return APP_STEP;
@@ -63,9 +60,8 @@ struct Child : testing::Test {
   void start() {
     ASSERT_TRUE(child.run([] {
       static char name[] = "display-test";
-      static char option[] = "--diskwriter";
-      static char* argv[] = {name, option, shared->dir, nullptr};
-      app_run(shared->dir[0] ? 3 : 1, argv, APP_STREAM_DISPLAY, handler);
+      static char* argv[] = {name, nullptr};
+      app_run(1, argv, APP_STREAM_DISPLAY, handler);
     }));
   }
   bool wait_frames(int count, double seconds) {

@@ -15,17 +15,9 @@
 namespace {
 
 struct Shared {
-  char name[64];
-  char home[256];
-  int answered;
-  int cancelled;
-  int fullscreen;
-  int diskwriter;
-  int owned;
-  char path[512];
-  int display_began;
-  int display_steps;
-  int go_on;
+  char name[64], home[256], path[512];
+  int answered, cancelled, fullscreen, diskwriter, owned, display_began, display_steps;
+  int go_on;  // let the display run after the window
 };
 Shared* shared;
 
