@@ -118,3 +118,17 @@ TEST_F(Input, RegisteringTwiceKeepsOneRecord) {
   EXPECT_EQ(array_count(&device->slots[0].handlers, sizeof(event_handler)), 1);
   EXPECT_EQ(array_count(&keyboard->handlers, sizeof(event_handler)), count);
 }
+
+TEST_F(Input, AltReturnFlipsTheFullScreenWish) {
+  core_keyboard_key(device, 13, 1);
+  EXPECT_EQ(device->fullscreen_wanted, 1u);
+  core_keyboard_key(device, 13, 0);  // Return alone
+  core_keyboard_key(device, 'f', 1);
+  EXPECT_EQ(device->fullscreen_wanted, 1u);
+  core_keyboard_key(device, 13, 1);
+  EXPECT_EQ(device->fullscreen_wanted, 0u);
+  // Only whole key presses count: neither a release of Escape nor a short event quits.
+  int32_t release[6] = {kKeyboard, 0, 3, 27, 4, 27}, short_press[6] = {kKeyboard, 0, 1, 27, 4, 27};
+  core_keyboard_handler(device, release, 6);
+  core_keyboard_handler(device, short_press, 5);
+}
