@@ -112,9 +112,9 @@ struct Program {
     return status;
   }
 
-  void stop() {
+  void stop(int signal = SIGKILL) {
     if (pid > 0) {
-      kill(pid, SIGKILL);
+      kill(pid, signal);
       waitpid(pid, nullptr, 0);
     }
     pid = -1;

@@ -44,54 +44,32 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
 // A virtual screen of the test's own: the clicks go to whatever window lies
 // under the one pointer of a screen, and on the shared screen other tests'
 // windows come and go over the configuration window.
-pid_t start_screen_once() {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  pid_t server = fork();
-  if (server == 0) {
-    close(fds[0]);
-    std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  char number[16] = "";
-  ssize_t n = read(fds[0], number, sizeof(number) - 1);  // written once the server is ready
-  close(fds[0]);
-  if (server < 0) return -1;
-  std::string display = ":" + std::string(number, n > 0 ? strcspn(number, "\n") : 0);
-  // Two servers started at once may pick the same number; the loser dies.
-  Display* x = n > 0 ? XOpenDisplay(display.c_str()) : nullptr;
-  if (x == nullptr || waitpid(server, nullptr, WNOHANG) != 0) {
+bool start_private_screen(Program* screen) {
+  for (int attempt = 0; attempt < 10; ++attempt, inthread_sleep(50.0 * attempt)) {
+    // The server writes its display number to the captured output once it is ready.
+    if (!screen->start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) ||
+        !screen->wait_for_text("\n", 10000)) {
+      screen->stop(SIGTERM);
+      continue;
+    }
+    std::string display = ":" + screen->output.substr(0, screen->output.find('\n'));
+    // Two servers started at once may pick the same number; the loser dies.
+    Display* x = XOpenDisplay(display.c_str());
     if (x != nullptr) XCloseDisplay(x);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
-    return -1;
+    if (x != nullptr && screen->running()) return setenv("DISPLAY", display.c_str(), 1) == 0;
+    screen->stop(SIGTERM);
   }
-  XCloseDisplay(x);
-  setenv("DISPLAY", display.c_str(), 1);
-  return server;
-}
-
-pid_t start_private_screen() {
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    pid_t server = start_screen_once();
-    if (server > 0) return server;
-    inthread_sleep(50.0 * (attempt + 1));
-  }
-  return -1;
+  return false;
 }
 
 struct Configuration : testing::Test {
-  pid_t screen = -1;
+  Program screen;
   TempDir home;
   Program child;
   std::string window;
   void SetUp() override {
     if (!glut_must_initialize_p) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
-    screen = start_private_screen();
-    ASSERT_GT(screen, 0) << "no private virtual screen (is Xvfb installed?)";
+    ASSERT_TRUE(start_private_screen(&screen)) << "no private virtual screen (is Xvfb installed?)";
     ASSERT_NE(shared = shared_page<Shared>(), nullptr);
     snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
     snprintf(shared->home, sizeof(shared->home), "%s", home.path.c_str());
@@ -99,10 +77,7 @@ struct Configuration : testing::Test {
   }
   void TearDown() override {
     child.stop();
-    if (screen > 0) {
-      kill(screen, SIGTERM);
-      waitpid(screen, nullptr, 0);
-    }
+    screen.stop(SIGTERM);
     release_page(shared);
     shared = nullptr;
   }
