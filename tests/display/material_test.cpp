@@ -75,6 +75,7 @@ TEST_F(Materials, GlStateFollowsTheFlags) {
     GLfloat colour[4];
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_FLOAT_EQ(colour[1], c.flags & MATERIAL_KEEP_COLOUR ? 0.2f : 0.5f);
+    EXPECT_FLOAT_EQ(colour[3], c.flags & MATERIAL_KEEP_COLOUR ? 0.4f : 0.75f);
     // Bit 3 stays once set: without blending still no depth.
     m.flags &= ~MATERIAL_BLEND;
     material_on(&m);

@@ -127,8 +127,10 @@ TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
   do_mouse_move(103, 204);
   ui_mouse* m = ui_mouse_state();
   EXPECT_EQ(std::pair(m->x, m->y), std::pair(103, 204));
+  EXPECT_FLOAT_EQ(m->distance, 228.6068f);  // 223.6068 + 5
   do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 103, 204);
   EXPECT_EQ(m->origin_x, 103);
+  EXPECT_FLOAT_EQ(m->distance, 0.0f);
   do_mouse_move(175, 132);
   float motion[2];
   ui_mouse_action_get_motion(u, motion);
