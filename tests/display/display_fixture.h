@@ -3,10 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "arch/opengl/display.h"
+#include "common/test_files.h"
 
 // Makes a display io and commits it to its first device of the given kind.
 // Devices are never freed and a committed one stays taken, so when a test
@@ -56,17 +56,6 @@ struct DisplayWindow {
     }
   }
 };
-
-inline std::string read_file(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
 
 inline std::string captured_stdout() {
   fflush(stdout);

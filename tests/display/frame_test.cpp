@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arch/opengl/display.h"
@@ -45,6 +46,7 @@ struct FrameHooks : testing::Test {
     frame_delete(&frame);
     array_reset(&hooks);
   }
+  int32_t add() { return display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit); }
   int32_t count() { return array_count(&hooks, sizeof(frame_hook)); }
   frame_hook* hook(int32_t i) {
     return static_cast<frame_hook*>(array_element(&hooks, sizeof(frame_hook), i));
@@ -53,70 +55,52 @@ struct FrameHooks : testing::Test {
 
 }  // namespace
 
-TEST_F(FrameHooks, MakeSetsTimesAndMarksTheFrameNone) {
-  EXPECT_EQ(frame.none, 1u);
-  EXPECT_EQ(frame.time, 5.0);
-  EXPECT_EQ(frame.shown_at, 5.0);
-  EXPECT_GT(frame.start, 0.0);
-  EXPECT_EQ(display_frame_hooks(&frame), &hooks);
-  EXPECT_FALSE(frame_is_for_framebuffer(&frame));
-  frame_set_for_framebuffer(&frame);
-  EXPECT_TRUE(frame_is_for_framebuffer(&frame));
-}
-
-TEST_F(FrameHooks, RunInOrderWithLazyInstances) {
-  EXPECT_EQ(display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit), 0);
-  EXPECT_EQ(display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit), 1);
+TEST_F(FrameHooks, RunInOrderWithLazyInstancesAndAtOnceDuringADefine) {
+  EXPECT_EQ(add(), 0);
+  EXPECT_EQ(add(), 1);
   EXPECT_EQ(allocations, 0);
   display_context* context = reinterpret_cast<display_context*>(1);
   display_frame_define(&frame, &context);
   EXPECT_EQ(context, nullptr);
   EXPECT_EQ(frame.none, 0u);
   EXPECT_TRUE(display_frame_is_being_defined(&frame));
+  EXPECT_EQ(add(), 2);  // added during a define: its define runs at once
   display_frame_commit(&frame);
   EXPECT_FALSE(display_frame_is_being_defined(&frame));
-  EXPECT_GE(frame.commit_time, frame.define_time);
-  EXPECT_EQ(calls, (std::vector<std::string>{"define 1", "define 2", "commit 1", "commit 2"}));
-  EXPECT_EQ(allocations, 2);
-}
+  EXPECT_EQ(calls, (std::vector<std::string>{"define 1", "define 2", "define 3", "commit 1", "commit 2",
+                                             "commit 3"}));
+  EXPECT_EQ(allocations, 3);
+  add();  // outside a define nothing runs at once
+  EXPECT_EQ(calls.size(), 6u);
 
-TEST_F(FrameHooks, AddedDuringADefineRunsAtOnce) {
+  // Commit-none runs no hooks and marks the frame none.
   display_frame_define(&frame, nullptr);
-  int32_t index = display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit);
-  EXPECT_EQ(calls, (std::vector<std::string>{"define 1"}));
-  display_frame_commit(&frame);
-  EXPECT_EQ(calls, (std::vector<std::string>{"define 1", "commit 1"}));
-  // Outside a define nothing runs at once.
-  display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit);
-  EXPECT_EQ(calls.size(), 2u);
-  EXPECT_EQ(index, 0);
+  calls.clear();
+  display_frame_commit_none(&frame);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(frame.none, 1u);
+  EXPECT_EQ(frame.define_time, frame.commit_time);
 }
 
 TEST_F(FrameHooks, RemovingTheMiddleDeactivatesAndTheLastShortens) {
-  for (int i = 0; i < 3; ++i)
-    display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit);
+  for (int i = 0; i < 3; ++i) add();
   display_frame_define(&frame, nullptr);
   display_frame_commit(&frame);
   calls.clear();
-
+  auto hooks_and_frees = [&] { return std::pair(count(), frees); };
   display_frame_remove_hooks(&frame, 1);
-  EXPECT_EQ(count(), 3);
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
   EXPECT_EQ(hook(1)->active, 0u);
-  EXPECT_EQ(frees, 1);
   display_frame_remove_hooks(&frame, 1);  // already inactive: nothing more
-  EXPECT_EQ(frees, 1);
-  EXPECT_EQ(display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit), 3);
-
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
+  EXPECT_EQ(add(), 3);
   display_frame_remove_hooks(&frame, 3);
-  EXPECT_EQ(count(), 3);
-  EXPECT_EQ(frees, 1);  // never had an instance
+  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));  // the last: gone, but never had an instance
   display_frame_remove_hooks(&frame, 2);
-  EXPECT_EQ(count(), 2);
-  EXPECT_EQ(frees, 2);
+  EXPECT_EQ(hooks_and_frees(), std::pair(2, 2));
   display_frame_remove_hooks(&frame, 7);
   display_frame_remove_hooks(&frame, -1);
   EXPECT_EQ(count(), 2);
-
   display_frame_define(&frame, nullptr);
   EXPECT_EQ(calls, (std::vector<std::string>{"define 1"}));
   display_frame_remove_hooks(&frame, 0);
@@ -134,62 +118,6 @@ TEST_F(FrameHooks, AFailedAllocationWaitsForTheNextPass) {
   EXPECT_EQ(calls, (std::vector<std::string>{"commit 1"}));
 }
 
-TEST_F(FrameHooks, CommitNoneRunsNoHooks) {
-  display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit);
-  display_frame_define(&frame, nullptr);
-  calls.clear();
-  display_frame_commit_none(&frame);
-  EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(frame.none, 1u);
-  EXPECT_EQ(frame.define_time, frame.commit_time);
-  display_frame_remove_hooks(&frame, 0);
-}
-
-TEST(Raster, TextureSizesArePowersOfTwoOfAtLeastTwo) {
-  EXPECT_EQ(framebuffer_texture_size(640), 1024);
-  EXPECT_EQ(framebuffer_texture_size(1), 2);
-  EXPECT_EQ(framebuffer_texture_size(512), 512);
-}
-
-TEST(Raster, DefineReusesBuffersOfTheSameKindAndDepth) {
-  testing::internal::CaptureStdout();
-  DisplayWindow w;
-  captured_stdout();
-  display_frame* frame = &w.io->frames[1];
-  uint32_t* pixels = nullptr;
-  int32_t width = 0, height = 0, stride = 0;
-  display_frame_define_raster_i32(frame, &pixels, &width, &height, &stride);
-  ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(width, 1280);
-  EXPECT_EQ(height, 720);
-  EXPECT_EQ(stride, width);
-  EXPECT_EQ(frame->flags & FRAME_RASTER, FRAME_RASTER);
-  framebuffer_texture* fbt = frame->fb_texture;
-  EXPECT_EQ(fbt->texture_width, 2048);
-  EXPECT_EQ(fbt->texture_height, 1024);
-  EXPECT_EQ(static_cast<void*>(pixels), fbt->upload);  // 32-bit words need no conversion
-  display_frame_commit(frame);
-
-  uint32_t* again = nullptr;
-  display_frame_define_raster_i32(frame, &again, &width, &height, &stride);
-  EXPECT_EQ(again, pixels);
-  EXPECT_EQ(frame->fb_texture, fbt);
-  display_frame_commit(frame);
-
-  float* floats = nullptr;
-  display_frame_define_raster_float96(frame, &floats, &width, &height, &stride);
-  ASSERT_NE(floats, nullptr);
-  EXPECT_NE(static_cast<void*>(floats), fbt->upload);
-  EXPECT_EQ(fbt->kind, static_cast<uint32_t>(RASTER_FLOAT96));
-  display_frame_commit(frame);
-
-  // Drawing mode only clears the flag; the texture stays for the next raster.
-  display_frame_define(frame, nullptr);
-  EXPECT_EQ(frame->flags & FRAME_RASTER, 0u);
-  EXPECT_EQ(frame->fb_texture, fbt);
-  display_frame_commit(frame);
-}
-
 namespace {
 
 // Pixel (x, y) of the back buffer, counted from the top, as 0xRRGGBB.
@@ -202,7 +130,9 @@ uint32_t screen_pixel(const DisplayWindow& w, int x, int y) {
 
 }  // namespace
 
-TEST(Raster, ShowsTheClientPixelsOnScreen) {
+TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
+  for (auto [width, size] : {std::pair{640, 1024}, {1, 2}, {512, 512}})
+    EXPECT_EQ(framebuffer_texture_size(width), size) << width;
   testing::internal::CaptureStdout();
   DisplayWindow w;
   captured_stdout();
@@ -211,24 +141,44 @@ TEST(Raster, ShowsTheClientPixelsOnScreen) {
   uint32_t* pixels = nullptr;
   int32_t width = 0, height = 0, stride = 0;
   display_frame_define_raster_i32(frame, &pixels, &width, &height, &stride);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ((std::vector<int32_t>{width, height, stride}), (std::vector<int32_t>{1280, 720, 1280}));
+  EXPECT_EQ(frame->flags & FRAME_RASTER, FRAME_RASTER);
+  framebuffer_texture* fbt = frame->fb_texture;
+  EXPECT_EQ(std::pair(fbt->texture_width, fbt->texture_height), std::pair(2048, 1024));
+  EXPECT_EQ(static_cast<void*>(pixels), fbt->upload);  // 32-bit words need no conversion
   // Top half red, bottom half blue, with a green left quarter.
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       pixels[y * stride + x] = x < width / 4 ? 0x00FF00 : (y < height / 2 ? 0xFF0000 : 0x0000FF);
   display_frame_commit(frame);
-  EXPECT_EQ(frame->fb_texture->blit_count, 1);
-  EXPECT_EQ(screen_pixel(w, 900, 100), 0xFF0000u);
-  EXPECT_EQ(screen_pixel(w, 900, 600), 0x0000FFu);
-  EXPECT_EQ(screen_pixel(w, 100, 100), 0x00FF00u);
-  EXPECT_EQ(screen_pixel(w, 100, 600), 0x00FF00u);
+  EXPECT_EQ(fbt->blit_count, 1);
+  EXPECT_EQ((std::vector<uint32_t>{screen_pixel(w, 900, 100), screen_pixel(w, 900, 600), screen_pixel(w, 100, 100),
+                                   screen_pixel(w, 100, 600)}),
+            (std::vector<uint32_t>{0xFF0000u, 0x0000FFu, 0x00FF00u, 0x00FF00u}));
+
+  uint32_t* again = nullptr;
+  display_frame_define_raster_i32(frame, &again, &width, &height, &stride);
+  EXPECT_EQ(again, pixels);
+  EXPECT_EQ(frame->fb_texture, fbt);
+  display_frame_commit(frame);
 
   float* floats = nullptr;
   display_frame_define_raster_float96(frame, &floats, &width, &height, &stride);
+  ASSERT_NE(floats, nullptr);
+  EXPECT_NE(static_cast<void*>(floats), fbt->upload);
+  EXPECT_EQ(fbt->kind, static_cast<uint32_t>(RASTER_FLOAT96));
   for (int i = 0; i < width * height; ++i) {
-    floats[3 * i] = 2.0f;    // clamped to 1
+    floats[3 * i] = 2.0f;  // clamped to 1
     floats[3 * i + 1] = 0.5f;
     floats[3 * i + 2] = -1.0f;
   }
   display_frame_commit(frame);
   EXPECT_EQ(screen_pixel(w, 640, 360), 0xFF7F00u);
+
+  // Drawing mode only clears the flag; the texture stays for the next raster.
+  display_frame_define(frame, nullptr);
+  EXPECT_EQ(frame->flags & FRAME_RASTER, 0u);
+  EXPECT_EQ(frame->fb_texture, fbt);
+  display_frame_commit(frame);
 }

@@ -2,37 +2,22 @@
 // real X input from xdotool: Cancel, Escape and the window's close end the
 // process before any output starts; Run fills the configuration.
 #include <gtest/gtest.h>
-
-#include <X11/Xlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/app.h"
 #include "app/configurator.h"
 #include "arch/opengl/display.h"
-#include "base/thread.h"
+#include "common/whole_program.h"
 
 namespace {
 
 struct Shared {
-  char name[64];
-  char home[256];
-  int answered;
-  int cancelled;
-  int fullscreen;
-  int diskwriter;
-  int owned;
-  char path[512];
-  int display_began;
-  int display_steps;
-  int go_on;
+  char name[64], home[256], path[512];
+  int answered, cancelled, fullscreen, diskwriter, owned, display_began, display_steps;
+  int go_on;  // let the display run after the window
 };
 Shared* shared;
 
@@ -59,82 +44,46 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
 // A virtual screen of the test's own: the clicks go to whatever window lies
 // under the one pointer of a screen, and on the shared screen other tests'
 // windows come and go over the configuration window.
-pid_t start_screen_once() {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  pid_t server = fork();
-  if (server == 0) {
-    close(fds[0]);
-    std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  char number[16] = "";
-  ssize_t n = read(fds[0], number, sizeof(number) - 1);  // written once the server is ready
-  close(fds[0]);
-  if (server < 0) return -1;
-  std::string display = ":" + std::string(number, n > 0 ? strcspn(number, "\n") : 0);
-  // Two servers started at once may pick the same number; the loser dies.
-  Display* x = n > 0 ? XOpenDisplay(display.c_str()) : nullptr;
-  if (x == nullptr || waitpid(server, nullptr, WNOHANG) != 0) {
+bool start_private_screen(Program* screen) {
+  for (int attempt = 0; attempt < 10; ++attempt, inthread_sleep(50.0 * attempt)) {
+    // The server writes its display number to the captured output once it is ready.
+    if (!screen->start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) ||
+        !screen->wait_for_text("\n", 10000)) {
+      screen->stop(SIGTERM);
+      continue;
+    }
+    std::string display = ":" + screen->output.substr(0, screen->output.find('\n'));
+    // Two servers started at once may pick the same number; the loser dies.
+    Display* x = XOpenDisplay(display.c_str());
     if (x != nullptr) XCloseDisplay(x);
-    kill(server, SIGTERM);
-    waitpid(server, nullptr, 0);
-    return -1;
+    if (x != nullptr && screen->running()) return setenv("DISPLAY", display.c_str(), 1) == 0;
+    screen->stop(SIGTERM);
   }
-  XCloseDisplay(x);
-  setenv("DISPLAY", display.c_str(), 1);
-  return server;
-}
-
-pid_t start_private_screen() {
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    pid_t server = start_screen_once();
-    if (server > 0) return server;
-    inthread_sleep(50.0 * (attempt + 1));
-  }
-  return -1;
+  return false;
 }
 
 struct Configuration : testing::Test {
-  pid_t pid = -1;
-  pid_t screen = -1;
+  Program screen;
+  TempDir home;
+  Program child;
   std::string window;
   void SetUp() override {
     if (!glut_must_initialize_p) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
-    screen = start_private_screen();
-    ASSERT_GT(screen, 0) << "no private virtual screen (is Xvfb installed?)";
-    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(memory, MAP_FAILED);
-    shared = new (memory) Shared{};
+    ASSERT_TRUE(start_private_screen(&screen)) << "no private virtual screen (is Xvfb installed?)";
+    ASSERT_NE(shared = shared_page<Shared>(), nullptr);
     snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
-    snprintf(shared->home, sizeof(shared->home), "/tmp/zeal-home-%d", getpid());
-    mkdir(shared->home, 0700);
-    mkdir((std::string(shared->home) + "/Documents").c_str(), 0700);
+    snprintf(shared->home, sizeof(shared->home), "%s", home.path.c_str());
+    mkdir((home.path + "/Documents").c_str(), 0700);
   }
   void TearDown() override {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (screen > 0) {
-      kill(screen, SIGTERM);
-      waitpid(screen, nullptr, 0);
-    }
-    if (shared == nullptr) return;
-    rmdir((std::string(shared->home) + "/Documents").c_str());
-    rmdir(shared->home);
-    munmap(shared, sizeof(Shared));
+    child.stop();
+    screen.stop(SIGTERM);
+    release_page(shared);
     shared = nullptr;
   }
   // The child, started with "--diskwriter /given" on its command line.
   void fork_child(int with_window) {
-    fflush(nullptr);
-    pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    ASSERT_TRUE(child.run([with_window] {
       setenv("HOME", shared->home, 1);
       unsetenv("XDG_DOCUMENTS_DIR");
       static char name[] = "configurator-test";
@@ -143,7 +92,7 @@ struct Configuration : testing::Test {
       static char skip[] = "--no-configurator";
       static char* argv[] = {name, option, given, skip, nullptr};
       app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler);
-    }
+    }));
   }
   void start() {
     fork_child(1);
@@ -166,65 +115,34 @@ struct Configuration : testing::Test {
   }
   // The status is not checked: a key that closes the window makes xdotool
   // fail on its release. The child's answers tell what happened.
-  void key(const char* name) {
-    std::string command = "xdotool key --window " + window + " " + name + " 2>/dev/null";
-    if (system(command.c_str()) < 0) ADD_FAILURE() << "xdotool did not run";
-  }
-  int wait_exit(double seconds) {
-    double end = get_milliseconds() + seconds * 1000.0;
-    while (get_milliseconds() < end) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      inthread_sleep(20.0);
-    }
-    return -1;
+  void key(const char* name) { send_keys_to(std::stoul(window), std::string(name) + " 2>/dev/null"); }
+  // The child's configuration after the window, and how far its display went.
+  std::string answers() {
+    char text[800];
+    snprintf(text, sizeof text, "answered %d cancelled %d fullscreen %d diskwriter %d owned %d path %s began %d steps %d",
+             shared->answered, shared->cancelled, shared->fullscreen, shared->diskwriter, shared->owned,
+             shared->path, shared->display_began, shared->display_steps);
+    return text;
   }
 };
 
 }  // namespace
 
-TEST_F(Configuration, CancelEndsTheProcessBeforeAnyOutput) {
-  start();
-  click(CONFIG_FULLSCREEN);  // changed, then thrown away
-  click(CONFIG_CANCEL);
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->answered, 1);
-  EXPECT_EQ(shared->cancelled, 1);
-  EXPECT_EQ(shared->display_began, 0);
-  // The record as the command line left it.
-  EXPECT_EQ(shared->fullscreen, 0);
-  EXPECT_EQ(shared->diskwriter, 1);
-  EXPECT_STREQ(shared->path, "/given");
-  EXPECT_EQ(shared->owned, 0);
-}
-
-TEST_F(Configuration, EscapeAndTheWindowsCloseCancelToo) {
-  start();
-  key("Escape");
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->cancelled, 1);
-
-  shared->answered = 0;
-  start();
-  Display* x = XOpenDisplay(nullptr);
-  ASSERT_NE(x, nullptr);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = std::stoul(window);
-  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
-  XFlush(x);
-  XCloseDisplay(x);
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->answered, 1);
-  EXPECT_EQ(shared->cancelled, 1);
-  EXPECT_EQ(shared->display_began, 0);
+TEST_F(Configuration, CancelEscapeAndCloseEndTheProcessBeforeAnyOutput) {
+  for (int way = 0; way < 3; ++way) {
+    shared->answered = 0;
+    start();
+    click(CONFIG_FULLSCREEN);  // changed, then thrown away
+    if (way == 0) click(CONFIG_CANCEL);
+    if (way == 1) key("Escape");
+    if (way == 2) {
+      ASSERT_TRUE(close_window(std::stoul(window)));
+    }
+    EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
+    // The record as the command line left it.
+    EXPECT_EQ(answers(), "answered 1 cancelled 1 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0")
+        << way;
+  }
 }
 
 TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
@@ -232,58 +150,42 @@ TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
   start();
   click(CONFIG_FULLSCREEN);
   key("Return");
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->cancelled, 0);
-  EXPECT_EQ(shared->fullscreen, 1);
-  EXPECT_EQ(shared->diskwriter, 0);
-  EXPECT_STREQ(shared->path, "/given");
-  EXPECT_EQ(shared->owned, 0);
-  EXPECT_EQ(shared->display_began, 1);
-  EXPECT_EQ(shared->display_steps, 1);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
+  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1");
 }
 
 TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
   start();
   click(CONFIG_DISKWRITER);
   click(CONFIG_RUN);
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->cancelled, 0);
-  EXPECT_EQ(shared->fullscreen, 0);
-  EXPECT_EQ(shared->diskwriter, 1);
-  EXPECT_EQ(std::string(shared->path), std::string(shared->home) + "/Documents");
-  EXPECT_EQ(shared->owned, 1);
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
+  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 1 path " + home.path +
+                           "/Documents began 0 steps 0");
 }
 
 TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
   fork_child(0);
-  EXPECT_EQ(wait_exit(10.0), 0);
-  EXPECT_EQ(shared->answered, 1);
-  EXPECT_EQ(shared->cancelled, 0);
-  EXPECT_EQ(shared->diskwriter, 1);
-  EXPECT_STREQ(shared->path, "/given");
+  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
+  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0");
 }
 
 TEST(ConfigurationDirectory, DocumentsThenHome) {
-  char home[] = "/tmp/zeal-dirs-XXXXXX";
-  ASSERT_NE(mkdtemp(home), nullptr);
+  TempDir home;
   std::string saved_home = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", home, 1);
+  setenv("HOME", home.path.c_str(), 1);
   unsetenv("XDG_DOCUMENTS_DIR");
-  char out[512];
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_STREQ(out, home);
-  std::string documents = std::string(home) + "/Documents";
-  mkdir(documents.c_str(), 0700);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_EQ(documents, out);
-  setenv("XDG_DOCUMENTS_DIR", "/nonexistent-documents", 1);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_EQ(documents, out);
-  setenv("XDG_DOCUMENTS_DIR", "/tmp", 1);
-  configurator_default_directory(out, sizeof(out));
-  EXPECT_STREQ(out, "/tmp");
+  std::string documents = home.path + "/Documents";
+  // no Documents; Documents; a missing XDG directory; an XDG directory
+  const struct { const char* xdg; bool make; std::string expected; } cases[] = {
+      {nullptr, false, home.path}, {nullptr, true, documents},
+      {"/nonexistent-documents", true, documents}, {"/tmp", true, "/tmp"}};
+  for (const auto& c : cases) {
+    if (c.make) mkdir(documents.c_str(), 0700);
+    if (c.xdg != nullptr) setenv("XDG_DOCUMENTS_DIR", c.xdg, 1);
+    char out[512];
+    configurator_default_directory(out, sizeof(out));
+    EXPECT_EQ(c.expected, out) << (c.xdg ? c.xdg : "no XDG directory");
+  }
   unsetenv("XDG_DOCUMENTS_DIR");
-  rmdir(documents.c_str());
-  rmdir(home);
   setenv("HOME", saved_home.c_str(), 1);
 }

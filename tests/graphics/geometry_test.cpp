@@ -2,9 +2,9 @@
 // and what a draw leaves in the framebuffer.
 #include <GL/glew.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/perf.h"
 #include "arch/opengl/frame.h"
@@ -18,8 +18,6 @@ namespace {
 array hooks;
 display_stats stats;
 display_frame frame;
-display_frame other_frame;
-array other_hooks;
 bool frames_made;
 
 struct Geometry : GlTest {
@@ -27,7 +25,6 @@ struct Geometry : GlTest {
     GlTest::SetUp();
     if (!frames_made) {
       frame_make(&frame, 0.0, &stats, &hooks);
-      frame_make(&other_frame, 0.0, &stats, &other_hooks);
       frames_made = true;
     }
     glMatrixMode(GL_PROJECTION);
@@ -46,31 +43,10 @@ struct Geometry : GlTest {
   void end() { display_frame_commit(&frame); }
 };
 
-// A square from (x0, y0) to (x1, y1) as four vertices of one quad.
-void square(float* v, float x0, float y0, float x1, float y1) {
-  const float corners[4][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-  for (int k = 0; k < 4; ++k) {
-    v[4 * k] = corners[k][0];
-    v[4 * k + 1] = corners[k][1];
-    v[4 * k + 2] = 0.0f;
-    v[4 * k + 3] = 1.0f;
-  }
-}
-
-void paint(float* c, float r, float g, float b, int n) {
-  for (int k = 0; k < n; ++k) {
-    c[4 * k] = r;
-    c[4 * k + 1] = g;
-    c[4 * k + 2] = b;
-    c[4 * k + 3] = 1.0f;
-  }
-}
-
-// Lines at pixel boundaries may land on either side: look at a few rows.
-bool lit_near(int32_t x, int32_t y) {
-  for (int32_t dy = -2; dy <= 2; ++dy)
-    if (read_pixel(x, y + dy) & 0xFFFFFFu) return true;
-  return false;
+// The square from (-0.5, -0.5) to (0.5, 0.5) as the four vertices of one quad.
+void square(float* v) {
+  const float corners[16] = {-0.5f, -0.5f, 0, 1, 0.5f, -0.5f, 0, 1, 0.5f, 0.5f, 0, 1, -0.5f, 0.5f, 0, 1};
+  memcpy(v, corners, sizeof corners);
 }
 
 }  // namespace
@@ -158,7 +134,7 @@ TEST_F(Geometry, ZeroCountsAndOvercommitInvalidateAndNothingIsDrawn) {
 
   opengl_geometry_make_resident(&g);
   opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 4, &v, nullptr, nullptr, nullptr);
-  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  square(v);
   opengl_geometry_commit_with(&g, 4, 5);
   EXPECT_EQ(g.valid, 0u);
   EXPECT_EQ(g.buffers, nullptr);
@@ -169,7 +145,7 @@ TEST_F(Geometry, ZeroCountsAndOvercommitInvalidateAndNothingIsDrawn) {
   // Neither triangles nor quads: the first draw gives up on the geometry.
   opengl_geometry_make_resident(&g);
   opengl_geometry_define(&g, 0, 4, &i, 4, &v, nullptr, nullptr, nullptr);
-  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
+  square(v);
   opengl_geometry_commit(&g);
   opengl_geometry_draw(&g);
   EXPECT_EQ(g.valid, 0u);
@@ -189,12 +165,7 @@ TEST_F(Geometry, InterleavedDataFollowsTheAttributesInBothFormats) {
   uint32_t* i = nullptr;
   float *v = nullptr, *c = nullptr, *t = nullptr, *n = nullptr;
   opengl_geometry_define(&g, GEOMETRY_TRIANGLES, 3, &i, 3, &v, &c, &t, &n);
-  for (int k = 0; k < 12; ++k) {
-    v[k] = 100.0f + k;
-    c[k] = 200.0f + k;
-    t[k] = 300.0f + k;
-    n[k] = 400.0f + k;
-  }
+  for (int k = 0; k < 12; ++k) v[k] = 100.0f + k, c[k] = 200.0f + k, t[k] = 300.0f + k, n[k] = 400.0f + k;
   opengl_geometry_commit(&g);
   ASSERT_EQ(opengl_geometry_stride(&g), 12);
   const float* p = opengl_geometry_interleaved(&g);
@@ -236,69 +207,21 @@ TEST_F(Geometry, DrawnQuadCoversItsPixels) {
   uint32_t* i = nullptr;
   float *v = nullptr, *c = nullptr;
   opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
-  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
-  paint(c, 1.0f, 0.0f, 0.0f, 4);
+  square(v);
+  for (int k = 0; k < 16; ++k) c[k] = k % 4 == 0 || k % 4 == 3 ? 1.0f : 0.0f;  // red
   opengl_geometry_commit(&g);
   opengl_geometry_draw(&g);
   opengl_geometry_resident_copy(&copy, &g);
   end();
   // (-0.5, 0.5) of a 1280 x 720 viewport: x 320..959, y 180..539.
-  EXPECT_EQ(read_pixel(640, 360), 0xFF0000FFu);
-  EXPECT_EQ(read_pixel(321, 181), 0xFF0000FFu);
-  EXPECT_EQ(read_pixel(958, 538), 0xFF0000FFu);
-  EXPECT_EQ(read_pixel(318, 360) & 0xFFFFFFu, 0u);
-  EXPECT_EQ(read_pixel(640, 541) & 0xFFFFFFu, 0u);
-  EXPECT_EQ(read_pixel(961, 360) & 0xFFFFFFu, 0u);
+  for (auto [x, y] : {std::pair{640, 360}, {321, 181}, {958, 538}})
+    EXPECT_EQ(read_pixel(x, y), 0xFF0000FFu) << x << "," << y;
+  for (auto [x, y] : {std::pair{318, 360}, {640, 541}, {961, 360}})
+    EXPECT_EQ(read_pixel(x, y) & 0xFFFFFFu, 0u) << x << "," << y;
 
   // The resident copy still draws after its frame has gone.
   glClear(GL_COLOR_BUFFER_BIT);
   opengl_geometry_draw(&copy);
   EXPECT_EQ(read_pixel(640, 360), 0xFF0000FFu);
   opengl_geometry_delete(&copy);
-}
-
-TEST_F(Geometry, WireframeDrawsEdgesAndRestoresFill) {
-  opengl_geometry g{};
-  opengl_geometry_make_resident(&g);
-  uint32_t* i = nullptr;
-  float *v = nullptr, *c = nullptr, *n = nullptr;
-  opengl_geometry_define(&g, GEOMETRY_QUADS | GEOMETRY_WIREFRAME | GEOMETRY_NORMALS, 4, &i, 4, &v,
-                         &c, nullptr, &n);
-  square(v, -0.5f, -0.5f, 0.5f, 0.5f);
-  paint(c, 0.0f, 1.0f, 0.0f, 4);
-  n[0] = -0.25f;  // the first corner's normal points left, out of the square
-  opengl_geometry_commit(&g);
-  opengl_geometry_draw(&g);
-  GLint modes[2] = {0, 0};
-  glGetIntegerv(GL_POLYGON_MODE, modes);
-  EXPECT_EQ(modes[0], GL_FILL);
-  EXPECT_EQ(read_pixel(640, 360) & 0xFFFFFFu, 0u);        // hollow
-  EXPECT_TRUE(lit_near(640, 180));  // bottom edge
-  EXPECT_TRUE(lit_near(240, 180));  // the normal line, left of the square
-  EXPECT_FALSE(lit_near(100, 180));
-  opengl_geometry_delete(&g);
-}
-
-TEST_F(Geometry, FramesReportTheirAverageGeometryOncePerSecond) {
-  char path[] = "/tmp/zeal-geometry-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  perf_logfile(path);
-  perf_logenable(1);
-  opengl_geometry g{};
-  opengl_geometry_make(&g, &frame);
-  for (int f = 0; f < 40; ++f) {
-    begin(10000.0 + 100.0 * f);
-    float* v = nullptr;
-    opengl_geometry_define(&g, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
-    opengl_geometry_commit(&g);
-    end();
-  }
-  perf_logenable(0);
-  perf_logfile(nullptr);
-  std::string log = read_file(path);
-  unlink(path);
-  // Four vertices of 8 floats: 128 bytes a frame.
-  EXPECT_NE(log.find("geometry-per-f: 128 b (0.12 kiB / 0.00 MiB)\n"), std::string::npos) << log;
 }

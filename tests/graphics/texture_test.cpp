@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arch/opengl/image.h"
@@ -20,16 +21,7 @@ std::vector<uint32_t> numbered_pixels(int32_t count) {
 }
 
 image rgba_image(std::vector<uint32_t>& pixels, int32_t width, int32_t height, int32_t stride) {
-  image img{};
-  img.kind = IMAGE_KIND_U8;
-  img.pixels = pixels.data();
-  img.width = width;
-  img.height = height;
-  img.depth = 1;
-  img.components = 4;
-  img.stride = stride;
-  img.planes = 1;
-  return img;
+  return image{IMAGE_KIND_U8, pixels.data(), width, height, 1, 4, stride, 1, 0};
 }
 
 }  // namespace
@@ -41,12 +33,9 @@ TEST_F(Textures, ImageOfAnySizeGetsPowerOfTwoStorageAndItsBox) {
   texture_make(&t);
   texture_fromimage(&t, &img, 0);
   ASSERT_EQ(t.made, 1u);
-  EXPECT_EQ(t.storage_width, 128);
-  EXPECT_EQ(t.storage_height, 64);
-  EXPECT_FLOAT_EQ(t.s_min, 0.0f);
-  EXPECT_FLOAT_EQ(t.s_max, 0.78125f);
-  EXPECT_FLOAT_EQ(t.t_min, 0.0f);
-  EXPECT_FLOAT_EQ(t.t_max, 0.78125f);
+  EXPECT_EQ(std::pair(t.storage_width, t.storage_height), std::pair(128, 64));
+  EXPECT_EQ((std::vector<float>{t.s_min, t.s_max, t.t_min, t.t_max}),
+            (std::vector<float>{0.0f, 0.78125f, 0.0f, 0.78125f}));
   EXPECT_EQ(t.pixels, nullptr);
   int32_t w = 0, h = 0;
   std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
@@ -54,15 +43,11 @@ TEST_F(Textures, ImageOfAnySizeGetsPowerOfTwoStorageAndItsBox) {
   ASSERT_EQ(h, 64);
   // The image, then copies of the buffer's first pixels to the right, below
   // and in the corner (each laid out at its own width).
-  for (int32_t y = 0; y < 50; ++y)
-    for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[y * 100 + x]);
-  for (int32_t y = 0; y < 50; ++y)
-    for (int32_t x = 100; x < 128; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[y * 28 + x - 100]);
-  for (int32_t y = 50; y < 64; ++y)
-    for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(stored[y * 128 + x], pixels[(y - 50) * 100 + x]);
-  for (int32_t y = 50; y < 64; ++y)
-    for (int32_t x = 100; x < 128; ++x)
-      ASSERT_EQ(stored[y * 128 + x], pixels[(y - 50) * 28 + x - 100]);
+  for (int32_t y = 0; y < 64; ++y)
+    for (int32_t x = 0; x < 128; ++x) {
+      int32_t row = y < 50 ? y : y - 50, width = x < 100 ? 100 : 28, column = x < 100 ? x : x - 100;
+      ASSERT_EQ(stored[y * 128 + x], pixels[row * width + column]) << x << "," << y;
+    }
   GLint filter = 0;
   glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
   EXPECT_EQ(filter, GL_LINEAR);
@@ -78,8 +63,7 @@ TEST_F(Textures, StridedImageAndTinyImageAndForeignImage) {
   texture_fromimage(&t, &img, 0);
   int32_t w = 0, h = 0;
   std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
-  EXPECT_EQ(w, 4);
-  EXPECT_EQ(h, 4);
+  EXPECT_EQ(std::pair(w, h), std::pair(4, 4));
   for (int32_t y = 0; y < 3; ++y)
     for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(stored[y * 4 + x], pixels[y * 5 + x]);
 
@@ -87,8 +71,7 @@ TEST_F(Textures, StridedImageAndTinyImageAndForeignImage) {
   image single = rgba_image(one, 1, 1, 1);
   texture_fromimage(&t, &single, 0);
   stored = texture_words(t.name, &w, &h);
-  EXPECT_EQ(w, 2);
-  EXPECT_EQ(h, 2);
+  EXPECT_EQ(std::pair(w, h), std::pair(2, 2));
   EXPECT_EQ(stored, std::vector<uint32_t>(4, 0xFF112233u));
 
   // Not 4 components of 8 bits: transparent black of the right size.
@@ -122,10 +105,8 @@ TEST_F(Textures, ParticleFadesAlongItsMiddleRow) {
   std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
   ASSERT_EQ(w, 64);
   const uint32_t* row = &stored[32 * 64];
-  EXPECT_EQ(row[32] >> 24, 244u);
-  EXPECT_EQ(row[40] >> 24, 153u);
-  EXPECT_EQ(row[48] >> 24, 55u);
-  EXPECT_EQ(row[54] >> 24, 3u);
+  for (auto [x, alpha] : {std::pair{32, 244u}, {40, 153u}, {48, 55u}, {54, 3u}})
+    EXPECT_EQ(row[x] >> 24, alpha) << x;
   for (int32_t x = 55; x < 64; ++x) EXPECT_EQ(row[x] >> 24, 0u) << x;
   EXPECT_EQ(row[32] & 0xFFFFFFu, 0xFFFFFFu);
   // Nothing is left further out than about 22.6 pixels from the centre.
@@ -151,8 +132,7 @@ TEST_F(Textures, BoundTextureKeepsItsTarget) {
   std::string out = captured_stdout();
   EXPECT_EQ(out, "Target cannot change for a given texture id\n");
   EXPECT_EQ(t.made, 0u);
-  GLuint name = t.name;
-  EXPECT_EQ(name, 0u);
+  EXPECT_EQ(t.name, 0u);
 
   testing::internal::CaptureStdout();
   texture_bind(&t);
@@ -162,29 +142,22 @@ TEST_F(Textures, BoundTextureKeepsItsTarget) {
 }
 
 TEST_F(Textures, BadDimensionsUnitsAndSizesUnmakeTheTexture) {
-  int32_t sizes[3] = {8, 8, 8};
+  int32_t cube[3] = {8, 8, 8}, huge[2] = {1 << 20, 4};
+  // dimensions, texture unit, sizes -> made; a 3D texture needs no storage fill
+  const struct { int32_t dimensions, unit; int32_t* sizes; uint32_t made; } cases[] = {
+      {4, 0, cube, 0}, {2, 4096, cube, 0}, {2, 0, huge, 0}, {3, 0, cube, 1}};
   texture t{};
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 0, 4, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 0u);
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 4096, 2, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 0u);
-  texture_make(&t);
-  int32_t huge[2] = {1 << 20, 4};
-  testing::internal::CaptureStdout();
-  private_texture_define_with_format(&t, 0, 0, 2, huge, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  std::string out = captured_stdout();
-  EXPECT_EQ(t.made, 0u);
-  EXPECT_NE(out.find("ERROR: library/arch/opengl/texture:189"), std::string::npos) << out;
-  // 3D: one sub-image, no storage fill needed.
-  texture_make(&t);
-  private_texture_define_with_format(&t, 0, 0, 3, sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
-  EXPECT_EQ(t.made, 1u);
+  for (const auto& c : cases) {
+    texture_make(&t);
+    testing::internal::CaptureStdout();
+    private_texture_define_with_format(&t, 0, c.unit, c.dimensions, c.sizes, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV);
+    std::string out = captured_stdout();
+    EXPECT_EQ(t.made, c.made) << c.dimensions << " " << c.unit;
+    EXPECT_EQ(out.find("ERROR: library/arch/opengl/texture:189") != std::string::npos, c.sizes == huge) << out;
+  }
   GLint depth = 0;
   glBindTexture(GL_TEXTURE_3D, t.name);
   glGetTexLevelParameteriv(GL_TEXTURE_3D, 0, GL_TEXTURE_DEPTH, &depth);
   EXPECT_EQ(depth, 8);
   texture_delete(&t);
 }
-

@@ -1,9 +1,16 @@
 // The immediate-mode interface: ids, hot and active, the mouse state from
-// real input events, measures at 1280 x 720, clip areas read back from GL.
+// real input events, measures at 1280 x 720, clip areas read back from GL,
+// and widgets driven through the real input path (GLUT callbacks, the display
+// device's handlers, the interface's mouse state and key queue).
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "arch/opengl/ui.h"
+#include "arch/opengl/ui_widgets.h"
 #include "gl_fixture.h"
 
 namespace {
@@ -17,38 +24,55 @@ struct Ui : GlTest {
     context.device = window->device;
     ui_attach(u, &context);
     *ui_mouse_state() = ui_mouse{};
+    ui_keys_clear();
   }
   void TearDown() override {
     ui_detach(u, &context);
     ui_destroy(&u);
-    GlTest::TearDown();
+  }
+  // One frame of the interface with the given widgets.
+  void frame(const std::function<void()>& widgets) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    ui_define(u, nullptr);
+    widgets();
+    ui_commit(u);
   }
 };
+using Widgets = Ui;
 
 hid id(uint32_t den, uint32_t num) { return hid{den, num}; }
+
+// Left half and right half of the middle band; their centres in pixels.
+const float LEFT[4] = {-1.0f, -0.2f, 0.1f, -0.1f};
+const float RIGHT[4] = {0.2f, 1.0f, 0.1f, -0.1f};
+constexpr int32_t LEFT_X = 640 - 216, RIGHT_X = 640 + 216, MIDDLE_Y = 360;
+
+void click_at(int x, int y) {
+  do_mouse_move(x, y);
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, x, y);
+}
+
+void type(const char* keys) {
+  for (const char* k = keys; *k; ++k) do_keyboard(static_cast<unsigned char>(*k), 0, 0);
+}
 
 }  // namespace
 
 TEST(UiIds, PathsBecomeContinuedFractions) {
-  const int32_t p0[] = {0}, p1[] = {1}, p00[] = {0, 0}, p01[] = {0, 1}, p000[] = {0, 0, 0};
-  EXPECT_TRUE(hid_equal(hid_make(p0, 1), id(2, 1)));
-  EXPECT_TRUE(hid_equal(hid_make(p1, 1), id(3, 1)));
-  EXPECT_TRUE(hid_equal(hid_make(p00, 2), id(5, 2)));
-  EXPECT_TRUE(hid_equal(hid_make(p01, 2), id(7, 3)));
-  EXPECT_TRUE(hid_equal(hid_make(p000, 3), id(12, 5)));
-  const int32_t low[] = {-3}, late_low[] = {0, -2}, zero_front[] = {-2};
-  EXPECT_TRUE(hid_is_none(hid_make(low, 1)));
-  EXPECT_TRUE(hid_is_none(hid_make(late_low, 2)));
-  EXPECT_TRUE(hid_is_none(hid_make(zero_front, 1)));  // 1/0
-  const int32_t huge[] = {2000000000, 2000000000, 2000000000};
-  EXPECT_TRUE(hid_is_none(hid_make(huge, 3)));
+  // path -> den/num; 0/0 is none: (-2) gives 1/0, the others leave the range
+  const struct { std::vector<int32_t> path; uint32_t den, num; } cases[] = {
+      {{0}, 2, 1},     {{1}, 3, 1},  {{0, 0}, 5, 2},  {{0, 1}, 7, 3},
+      {{0, 0, 0}, 12, 5}, {{-3}, 0, 0}, {{0, -2}, 0, 0}, {{-2}, 0, 0},
+      {{2000000000, 2000000000, 2000000000}, 0, 0}};
+  for (const auto& c : cases) {
+    hid made = hid_make(c.path.data(), static_cast<int32_t>(c.path.size()));
+    EXPECT_TRUE(c.den ? hid_equal(made, id(c.den, c.num)) : hid_is_none(made)) << c.path[0] << " " << c.path.size();
+  }
 
   uint32_t m[4];
   hid_to_mobius(2, 1, m);
-  EXPECT_EQ(m[0], 2u);
-  EXPECT_EQ(m[1], 1u);
-  EXPECT_EQ(m[2], 1u);
-  EXPECT_EQ(m[3], 0u);
+  EXPECT_EQ(std::vector<uint32_t>(m, m + 4), (std::vector<uint32_t>{2, 1, 1, 0}));
   hid_to_mobius(5, 2, m);
   EXPECT_EQ(m[1], 2u);
   EXPECT_EQ(m[3], 1u);
@@ -102,8 +126,7 @@ TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
   do_mouse_move(100, 200);
   do_mouse_move(103, 204);
   ui_mouse* m = ui_mouse_state();
-  EXPECT_EQ(m->x, 103);
-  EXPECT_EQ(m->y, 204);
+  EXPECT_EQ(std::pair(m->x, m->y), std::pair(103, 204));
   EXPECT_FLOAT_EQ(m->distance, 228.6068f);  // 223.6068 + 5
   do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 103, 204);
   EXPECT_EQ(m->origin_x, 103);
@@ -138,7 +161,6 @@ TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
 }
 
 TEST_F(Ui, MeasuresAtHdSize) {
-  EXPECT_FLOAT_EQ(u->pixel_ratio, 1280.0f / 720.0f);
   const int32_t px[2] = {72, 72};
   float units[2];
   ui_pixels_into_coordinates(u, units, px);
@@ -146,81 +168,37 @@ TEST_F(Ui, MeasuresAtHdSize) {
   EXPECT_FLOAT_EQ(units[1], 0.2f);
   float extent[4];
   ui_extent(u, extent);
-  EXPECT_FLOAT_EQ(extent[0], -1.7777778f);
-  EXPECT_FLOAT_EQ(extent[1], 1.7777778f);
-  EXPECT_FLOAT_EQ(extent[2], 1.0f);
-  EXPECT_FLOAT_EQ(extent[3], -1.0f);
+  const float expected[4] = {-1.7777778f, 1.7777778f, 1.0f, -1.0f};
+  for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(extent[i], expected[i]) << i;
   const float half[2] = {1.0f, 0.5f};
   int32_t back[2];
   ui_coordinates_into_pixels(u, back, half);
-  EXPECT_EQ(back[0], 360);
-  EXPECT_EQ(back[1], 180);
+  EXPECT_EQ(std::pair(back[0], back[1]), std::pair(360, 180));
   const float corner[2] = {1.7777778f, 1.0f};
   in_pixels(1, back, corner);
-  EXPECT_EQ(back[0], 1280);
-  EXPECT_EQ(back[1], 720);
-  EXPECT_EQ(ui_font_height_in_pixels(u, 2), 13);
-  EXPECT_FLOAT_EQ(ui_vertical_period(u), 26.0f / 720.0f);
-  EXPECT_FLOAT_EQ(ui_horizontal_period(u), 26.0f / 720.0f / (1280.0f / 720.0f));
+  EXPECT_EQ(std::pair(back[0], back[1]), std::pair(1280, 720));
   u->keep_aspect = 0;
   ui_pixels_into_coordinates(u, units, px);
   EXPECT_FLOAT_EQ(units[0], 0.1125f);
-}
-
-TEST_F(Ui, MouseInsideUsesInterfaceCoordinates) {
-  do_mouse_move(640, 360);
-  const float centre[4] = {-0.1f, 0.1f, 0.1f, -0.1f};
-  EXPECT_TRUE(ui_mouse_inside(u, centre));
-  do_mouse_move(0, 0);  // top left: (-1.78, 1)
-  const float corner[4] = {-1.8f, -1.7f, 1.0f, 0.9f};
-  EXPECT_TRUE(ui_mouse_inside(u, corner));
-  EXPECT_FALSE(ui_mouse_inside(u, centre));
-}
-
-TEST_F(Ui, DefineSetsTheProjectionAndCommitRestoresIt) {
-  GLfloat before[16], during[16], after[16];
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glGetFloatv(GL_PROJECTION_MATRIX, before);
-  ui_define(u, nullptr);
-  glGetFloatv(GL_PROJECTION_MATRIX, during);
-  EXPECT_FLOAT_EQ(during[0], 720.0f / 1280.0f);  // 2 / (r - -r)
-  EXPECT_FLOAT_EQ(during[5], 1.0f);
-  EXPECT_TRUE(glIsEnabled(GL_MULTISAMPLE));
-  ui_commit(u);
-  glGetFloatv(GL_PROJECTION_MATRIX, after);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(after[i], before[i]);
-  EXPECT_FALSE(glIsEnabled(GL_MULTISAMPLE));
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(Ui, NestedClipAreasRestoreTheOuterScissorBox) {
   ui_define(u, nullptr);
   const float outer[4] = {-1.0f, 1.0f, 0.5f, -0.5f};
   ui_cliparea_begin(u, outer);
-  GLint box[4];
-  glGetIntegerv(GL_SCISSOR_BOX, box);
   // x: 640 * (-1 / 1.78 + 1) = 280; y from the bottom: 180; 720 x 360.
-  EXPECT_EQ(box[0], 280);
-  EXPECT_EQ(box[1], 180);
-  EXPECT_EQ(box[2], 720);
-  EXPECT_EQ(box[3], 360);
+  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{280, 180, 720, 360}));
   EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
   const float inner[4] = {0.0f, 0.5f, 0.25f, 0.0f};
   ui_cliparea_begin(u, inner);
-  glGetIntegerv(GL_SCISSOR_BOX, box);
-  EXPECT_EQ(box[0], 640);
-  EXPECT_EQ(box[1], 360);
-  EXPECT_EQ(box[3], 90);
+  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{640, 360, 180, 90}));
   // Clearing inside the inner area touches only its pixels.
   glClearColor(1, 1, 1, 1);
   glClear(GL_COLOR_BUFFER_BIT);
   EXPECT_EQ(read_pixel(650, 370), 0xFFFFFFFFu);
   EXPECT_NE(read_pixel(600, 370), 0xFFFFFFFFu);
   ui_cliparea_end(u);
-  glGetIntegerv(GL_SCISSOR_BOX, box);
-  EXPECT_EQ(box[0], 280);
-  EXPECT_EQ(box[2], 720);
+  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{280, 180, 720, 360}));
   EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
   ui_cliparea_end(u);
   EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
@@ -228,4 +206,79 @@ TEST_F(Ui, NestedClipAreasRestoreTheOuterScissorBox) {
   EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
   ui_commit(u);
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(Widgets, ButtonClicksOnPressAndReleaseInside) {
+  int clicks = 0;
+  auto widgets = [&] { clicks += ui_button(u, LEFT, "Run", 1); };
+  frame(widgets);
+  EXPECT_TRUE(hid_is_none(u->hot));
+  do_mouse_move(LEFT_X, MIDDLE_Y);
+  frame(widgets);
+  EXPECT_TRUE(ui_is_hot(u, hid{5, 2}));
+  uint32_t hot_colour = read_pixel(LEFT_X, MIDDLE_Y - 15);
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, LEFT_X, MIDDLE_Y);
+  frame(widgets);
+  EXPECT_TRUE(ui_is_active(u, hid{5, 2}));
+  EXPECT_NE(read_pixel(LEFT_X, MIDDLE_Y - 15), hot_colour);  // pressed looks different
+  EXPECT_EQ(clicks, 0);
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, LEFT_X, MIDDLE_Y);
+  frame(widgets);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(ui_is_none_active(u));
+  frame(widgets);
+  EXPECT_EQ(clicks, 1);
+
+  // Pressed inside, released outside: no click.
+  click_at(LEFT_X, MIDDLE_Y);
+  frame(widgets);
+  do_mouse_move(RIGHT_X, MIDDLE_Y);
+  frame(widgets);
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, RIGHT_X, MIDDLE_Y);
+  frame(widgets);
+  EXPECT_EQ(clicks, 1);
+  // Disabled: nothing.
+  click_at(LEFT_X, MIDDLE_Y);
+  frame([&] { clicks += ui_button(u, LEFT, "Run", 0); });
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, LEFT_X, MIDDLE_Y);
+  frame([&] { clicks += ui_button(u, LEFT, "Run", 0); });
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(Widgets, TextFieldTakesTypedKeys) {
+  char first[8] = "ab";
+  char second[16] = "";
+  int enabled = 1;
+  auto widgets = [&] {
+    ui_textfield(u, LEFT, first, sizeof(first), 1);
+    ui_textfield(u, RIGHT, second, sizeof(second), enabled);
+  };
+  frame(widgets);  // the first field takes the keys
+  type("cd");
+  do_keyboard(8, 0, 0);  // backspace
+  type("efghij");
+  frame(widgets);
+  EXPECT_STREQ(first, "abcefgh");  // full at 7 characters
+  do_keyboard_up('x', 0, 0);  // releases are not typing
+  frame(widgets);
+  EXPECT_STREQ(first, "abcefgh");
+
+  click_at(RIGHT_X, MIDDLE_Y);
+  frame(widgets);
+  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, RIGHT_X, MIDDLE_Y);
+  frame(widgets);
+  type("/tmp");
+  frame(widgets);
+  EXPECT_STREQ(second, "/tmp");
+  EXPECT_STREQ(first, "abcefgh");
+  enabled = 0;
+  type("/x");
+  frame(widgets);
+  EXPECT_STREQ(second, "/tmp");
+  // The text is drawn: something dark inside the white field.
+  bool ink = false;
+  for (int32_t x = LEFT_X - 150; x < LEFT_X; ++x)
+    for (int32_t y = MIDDLE_Y - 8; y < MIDDLE_Y + 8; ++y)
+      ink = ink || (read_pixel(x, y) & 0xFFu) < 0x80u;
+  EXPECT_TRUE(ink);
 }

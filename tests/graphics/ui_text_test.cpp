@@ -86,33 +86,22 @@ TEST_F(UiText, BoxesOfTextsAndOfTheEmptyText) {
 }
 
 TEST_F(UiText, TooWideTextIsCutWithDots) {
-  const char* text = "Hello, wide world";
-  const float box[4] = {AT[0], AT[0] + units(pixels_of("Hello...")) + units(1) * 0.25f, 0, 0};
-  EXPECT_EQ(ui_text_fit(u, 4, text, box[1] - box[0]), 5);
-  ui_text_draw(u, AT, SIZE, box, "%s", text);
-  int32_t right = rightmost_lit();
-  EXPECT_LT(right, X0 + pixels_of("Hello..."));
-  EXPECT_GE(right, X0 + pixels_of("Hello...") - 4);
-}
-
-TEST_F(UiText, BoxNarrowerThanTheDotsShowsOnlyTheDots) {
-  const float box[4] = {AT[0], AT[0] + units(pixels_of("..")), 0, 0};
-  EXPECT_EQ(ui_text_fit(u, 4, "Hello", box[1] - box[0]), 0);
-  ui_text_draw(u, AT, SIZE, box, "Hello");
-  int32_t right = rightmost_lit();
-  EXPECT_LT(right, X0 + pixels_of("..."));
-  EXPECT_GE(right, X0 + pixels_of("...") - 4);
-}
-
-TEST_F(UiText, ExactFitIsDrawnWhole) {
-  const char* text = "Exactly";
-  // Only the box's width counts; from 0 it is exactly the text's width.
-  const float box[4] = {0.0f, units(pixels_of(text)), 0, 0};
-  EXPECT_EQ(ui_text_fit(u, 4, text, box[1] - box[0]), 7);
-  ui_text_draw(u, AT, SIZE, box, "%s", text);
-  int32_t right = rightmost_lit();
-  EXPECT_LT(right, X0 + pixels_of(text));
-  EXPECT_GE(right, X0 + pixels_of(text) - 4);
+  // text, the text whose width the box has (plus `extra` pixels), what is
+  // drawn; box left; the longest fitting prefix
+  const struct { const char *text, *width_of, *drawn; float extra, left; int32_t fit; } cases[] = {
+      {"Hello, wide world", "Hello...", "Hello...", 0.25f, AT[0], 5},
+      {"Hello", "..", "...", 0.0f, AT[0], 0},        // narrower than the dots: only the dots
+      {"Exactly", "Exactly", "Exactly", 0.0f, 0.0f, 7},  // from 0 the width is exact
+  };
+  for (const auto& c : cases) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    const float box[4] = {c.left, c.left + units(pixels_of(c.width_of)) + units(1) * c.extra, 0, 0};
+    EXPECT_EQ(ui_text_fit(u, 4, c.text, box[1] - box[0]), c.fit) << c.text;
+    ui_text_draw(u, AT, SIZE, box, "%s", c.text);
+    int32_t right = rightmost_lit();
+    EXPECT_LT(right, X0 + pixels_of(c.drawn)) << c.text;
+    EXPECT_GE(right, X0 + pixels_of(c.drawn) - 4) << c.text;
+  }
   // Drawn in the text colour.
   std::vector<uint32_t> rows(1280 * 40);
   glReadPixels(0, 505, 1280, 40, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, rows.data());

@@ -127,31 +127,3 @@ TEST(Boids, ObstaclesPushEachOnItsOwnAndNeverToNaN) {
   boids_update(a.get(), 120.0, 1.0f);
   for (const boid& m : a->members) ASSERT_TRUE(std::isfinite(m.position.x + m.position.y));
 }
-
-TEST(Boids, StripsAreJoinedWagAndHeadTheRightWay) {
-  flock_ptr f;
-  lay_out_grid(f.get(), 0);
-  f->members[0].velocity = vec4{0, 0.001f, 0, 0};
-  std::vector<vec4> pos(16 * 30), tex(16 * 30);
-  double t = 123.0;
-  ASSERT_EQ(boids_write_strips(f.get(), pos.data(), tex.data(), 0.07f, 0.5f, t, 0.75f, 0.5f), 2);
-  const vec4& c = f->members[0].position;
-  EXPECT_GT(pos[1].y, pos[13].y);  // heading along +y: quad 0 ahead of quad 3
-  for (int k = 1; k < 4; ++k) {
-    EXPECT_NEAR(pos[4 * k + 1].x, pos[4 * (k - 1)].x, 1e-6f);
-    EXPECT_NEAR(pos[4 * k + 2].z, pos[4 * (k - 1) + 3].z, 1e-6f);
-  }
-  EXPECT_NEAR(pos[1].x, c.x, 1e-7f);  // the head tip does not wag; the tail does
-  double wave = 1.62 * std::cos(2 * 3.141592653589793 * (0.175 * 3 + t / 900));
-  EXPECT_NEAR(pos[12].x, c.x + 0.06312f * -0.01578f * wave, 1e-6f);
-  EXPECT_NEAR(pos[12].y, c.y - 3.5f * 0.01578f, 1e-6f);
-  EXPECT_NEAR(pos[0].z, c.z + 0.5f - 0.03156f, 1e-6f);
-  EXPECT_NEAR(pos[3].z, c.z + 0.5f + 0.03156f, 1e-6f);
-  EXPECT_GT(pos[16 + 1].x, pos[16 + 13].x);  // a still member heads along x
-  // The head quad shows the right quarter of the texture.
-  EXPECT_EQ(tex[0].x, 0.5625f);
-  EXPECT_EQ(tex[1].x, 0.75f);
-  EXPECT_EQ(tex[1].y, 0.5f);
-  EXPECT_EQ(tex[13].x, 0.1875f);
-  EXPECT_EQ(boids_write_strips(f.get(), nullptr, nullptr, 1.0f, 0, t, 1, 1), 30);
-}

@@ -127,12 +127,7 @@ TEST(ParticleSystem, SpawnsStartFromPathPointZero) {
   prng_seed(&g, 1);
   const controls one{1, 1, 0.0f, 0.0f};
   ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 1, 1.0f, 1234.5f);
-  for (const auto& path : s->paths) {
-    EXPECT_EQ(path[0].x, 0.0f);
-    EXPECT_EQ(path[0].y, 0.5f);
-    EXPECT_EQ(path[0].z, 0.0f);
-    EXPECT_EQ(path[0].w, 1.0f);
-  }
+  for (const auto& path : s->paths) EXPECT_EQ(xyzw(path[0]), (std::array<float, 4>{0, 0.5f, 0, 1}));
   // At a time already reached no step runs, so the newborn is seen as launched.
   ParticleSystem_update(s.get(), &one, &g, 1, 1.0f, 0.0f);
   const ps_particle& p = s->particles[0];
@@ -162,10 +157,8 @@ TEST(ParticleSystem, PaletteWrapsAndSwapsRedAndBlue) {
   place(s.get(), 1, 1000.0f, vec4{0, 0, 0, 1});
   quad_arrays q;
   ASSERT_EQ(write(s.get(), &q, &palette, 1000.0), 2);
-  EXPECT_EQ(q.colours[3].x, 50 * 0.003921569f);
-  EXPECT_EQ(q.colours[3].y, 100 * 0.003921569f);
-  EXPECT_EQ(q.colours[3].z, 200 * 0.003921569f);
-  EXPECT_EQ(q.colours[3].w, 0.9f * 0.3f);
+  EXPECT_EQ(xyzw(q.colours[3]),
+            (std::array<float, 4>{50 * 0.003921569f, 100 * 0.003921569f, 200 * 0.003921569f, 0.9f * 0.3f}));
   EXPECT_EQ(q.colours[4].x, 0.72f);  // no index: the default colour
   EXPECT_EQ(q.colours[4].w, 0.9f);
   palette.kind = IMAGE_KIND_NONE;  // no image: default colour for all
@@ -189,58 +182,4 @@ TEST(ParticleSystem, ParticlesFadeOutOverHalfTheirLife) {
   EXPECT_EQ(q.colours[0].w, 0.9f * 0.3f);  // born in the future: full alpha
   for (int i : {4, 6, 8, 9}) EXPECT_EQ(s->particles[i].birth_ms, PS_DEAD) << i;
   for (int i : {0, 1, 2, 3, 5, 7}) EXPECT_NE(s->particles[i].birth_ms, PS_DEAD) << i;
-}
-
-TEST(ParticleSystem, QuadsFaceTheCameraAndNeedColoursToCount) {
-  system_ptr s = dead_system();
-  place(s.get(), 0, 7000.0f, vec4{0.3f, -0.2f, 0.4f, 1});
-  place(s.get(), 1, 0.0f, vec4{0, 0, 0, 1});  // fades out at T
-  s->particles[0].mass = 20000.0f;
-  quad_arrays q;
-  double T = 7000.0, rate = 0.5;
-  // Without colours: positions written, nothing killed, nothing to commit.
-  EXPECT_EQ(ParticleSystem_write_quads(s.get(), q.positions.data(), nullptr, q.texcoords.data(),
-                                       nullptr, 1.0, T, rate, 0.5f, 0.25f),
-            0);
-  EXPECT_EQ(s->particles[1].birth_ms, 0.0f);
-  ASSERT_EQ(ParticleSystem_write_quads(s.get(), q.positions.data(), q.colours.data(),
-                                       q.texcoords.data(), nullptr, 1.0, T, rate, 0.5f, 0.25f),
-            1);
-  vec4 eye = particlescene_cpos(T * rate);
-  vec4 f{-eye.x, -eye.y, 0.25f - eye.z, 0};
-  vec4 centre{};
-  for (int v = 0; v < 4; ++v) {
-    const vec4& a = q.positions[v];
-    const vec4& b = q.positions[(v + 1) % 4];
-    vec4 edge{b.x - a.x, b.y - a.y, b.z - a.z, 0};
-    EXPECT_NEAR(length(edge), 2 * 20000 * 2.25e-6f, 1e-6f);
-    EXPECT_NEAR((edge.x * f.x + edge.y * f.y + edge.z * f.z) / length(f), 0.0f, 1e-6f);
-    centre = vec4{centre.x + a.x / 4, centre.y + a.y / 4, centre.z + a.z / 4, a.w};
-  }
-  EXPECT_NEAR(centre.x, 0.3f, 1e-6f);
-  EXPECT_NEAR(centre.z, 0.4f, 1e-6f);
-  EXPECT_EQ(centre.w, 1.0f);
-  EXPECT_EQ(q.texcoords[2].x, 0.5f);
-  EXPECT_EQ(q.texcoords[2].y, 0.25f);
-}
-
-TEST(ParticleSystem, ConstraintPassRunsOnEveryOtherUpdateOfTheProcess) {
-  system_ptr s = made_system();
-  prng g{};
-  place(s.get(), 0, 0.0f, vec4{0.1f, 0, 0, 1}, vec4{0.1f, 0, 0, 1});  // in the core
-  constraint_frame = 1;
-  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
-  EXPECT_EQ(s->particles[0].birth_ms, 0.0f);
-  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
-  EXPECT_EQ(s->particles[0].birth_ms, PS_DEAD);
-  // Just outside the core: put back on the 0.261 shell, previous kept, and
-  // force += kappa * force with kappa = -(d . force) / D^2.
-  place(s.get(), 1, 0.0f, vec4{0, 0.24f, 0, 1}, vec4{0, 0.24f, 0, 1});
-  s->particles[1].force = vec4{0, 1, 0, 0};
-  constraint_frame = 0;
-  ParticleSystem_update(s.get(), &NO_SPAWNS, &g, 0, 1.0f, 0.0f);
-  const ps_particle& p = s->particles[1];
-  EXPECT_NEAR(length(p.position), 0.261f, 1e-6f);
-  EXPECT_EQ(p.previous.y, 0.24f);
-  EXPECT_NEAR(p.force.y, 1.0f - 0.24f / (0.24f * 0.24f), 1e-4f);
 }

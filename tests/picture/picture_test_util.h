@@ -1,6 +1,7 @@
 // Shared set-up for the picture tests: zero-filled heap records and a
 // checksum over raw bytes.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +19,8 @@ using system_ptr = std::unique_ptr<ParticleSystem, free_deleter>;
 inline system_ptr new_system() {
   return system_ptr(static_cast<ParticleSystem*>(calloc(1, sizeof(ParticleSystem))));
 }
+
+inline std::array<float, 4> xyzw(const vec4& v) { return {v.x, v.y, v.z, v.w}; }
 
 inline uint64_t fnv1a(const void* data, size_t n, uint64_t h = 1469598103934665603ull) {
   const auto* b = static_cast<const unsigned char*>(data);

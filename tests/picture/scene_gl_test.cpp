@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "arch/opengl/frame.h"
 #include "arch/opengl/geometry.h"
@@ -15,17 +16,18 @@
 #include "piece/boids.h"
 #include "piece/particles.h"
 #include "piece/particlescene.h"
-#include "piece/perftest.h"
 #include "picture_test_util.h"
 
 namespace {
 
-struct Rgb {
-  int r, g, b;
-};
-Rgb rgb(uint32_t word) {
-  return Rgb{static_cast<int>(word & 255), static_cast<int>((word >> 8) & 255),
-             static_cast<int>((word >> 16) & 255)};
+struct Rgb { int r, g, b; };
+Rgb rgb(uint32_t word) { return Rgb{int(word & 255), int((word >> 8) & 255), int((word >> 16) & 255)}; }
+
+std::vector<uint32_t> screen() {
+  std::vector<uint32_t> words(1280 * 720);
+  glFinish();
+  glReadPixels(0, 0, 1280, 720, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, words.data());
+  return words;
 }
 
 struct SceneGl : GlTest {
@@ -71,18 +73,16 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   particlescene(frame, PARTICLESCENE_BOX | PARTICLESCENE_NOCLEAR, 3000.0, &fg, 1.0, &fish,
                 nullptr, &flock_slot);
   opengl_geometry_delete(&fg);
-  glFinish();
+  std::vector<uint32_t> words = screen();
   // The box fills the background: the four corners are its blue-grey, not black.
   for (int x : {2, 1277})
     for (int y : {2, 717}) {
-      Rgb p = rgb(read_pixel(x, y));
+      Rgb p = rgb(words[y * 1280 + x]);
       EXPECT_GT(p.b, 5) << x << "," << y;
       EXPECT_GE(p.b, p.r) << x << "," << y;
     }
   // White fish over the dark box: some pixels near the middle are bright.
   int fish_pixels = 0;
-  std::vector<uint32_t> words(1280 * 720);
-  glReadPixels(0, 0, 1280, 720, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, words.data());
   for (uint32_t w : words) fish_pixels += rgb(w).r > 150 && rgb(w).g > 150;
   EXPECT_GT(fish_pixels, 50);
 
@@ -94,9 +94,7 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   material glow{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR, {0, 0, 0, 0}, 0};
   particlescene(frame, PARTICLESCENE_NOCLEAR, 3000.0, &pg, 1.0, &glow, &particle, &particle_slot);
   opengl_geometry_delete(&pg);
-  glFinish();
-  std::vector<uint32_t> after(1280 * 720);
-  glReadPixels(0, 0, 1280, 720, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, after.data());
+  std::vector<uint32_t> after = screen();
   end();
   std::string out = captured_stdout();
   EXPECT_EQ(out.find("texture is undefined"), std::string::npos);
@@ -115,9 +113,7 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   for (int x : {2, 1277})
     for (int y : {2, 717}) EXPECT_GT(rgb(after[y * 1280 + x]).b, 5);
   // Each call site keeps its own state; only the flocks' has drawn a box.
-  ASSERT_NE(flock_slot, nullptr);
-  ASSERT_NE(particle_slot, nullptr);
-  EXPECT_NE(flock_slot, particle_slot);
+  ASSERT_TRUE(flock_slot != nullptr && particle_slot != nullptr && flock_slot != particle_slot);
   EXPECT_EQ(static_cast<particlescene_state*>(flock_slot)->box.index_count, 24);
   EXPECT_FALSE(static_cast<particlescene_state*>(flock_slot)->floor.valid);
 
@@ -129,90 +125,20 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   free(flock);
 }
 
-TEST_F(SceneGl, FloorLayerClearsThenTakesTheSceneColourAndWarnsAboutAnEmptyTexture) {
-  begin(0.0);
-  glClearColor(1, 1, 1, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  void* slot = nullptr;
-  opengl_geometry q;
-  opengl_geometry_make(&q, frame);
-  geometry_defquad2d(&q, 0, -1, 1, 2, -2, 0, 0, 1, 1);
-  EXPECT_EQ(q.index_count, 4);
-  material m{0, {1, 0, 0, 1}, 0};
-  texture empty{};
-  testing::internal::CaptureStdout();
-  // Without flag 4 the layer clears the white away; the camera looks down
-  // on the floor, which fills the view in the scene colour (92, 131, 47).
-  particlescene(frame, PARTICLESCENE_FLOOR, 0.0, &q, 0.0, &m, &empty, &slot);
-  glFinish();
-  std::string out = captured_stdout();
-  EXPECT_NE(out.find("texture is undefined"), std::string::npos);
-  // The top corners look far out over the floor, past the red quad.
-  for (int x : {2, 1277}) {
-    Rgb p = rgb(read_pixel(x, 700));
-    EXPECT_NEAR(p.r, 92, 2);
-    EXPECT_NEAR(p.g, 131, 2);
-    EXPECT_NEAR(p.b, 47, 2);
-  }
-  auto* st = static_cast<particlescene_state*>(slot);
-  EXPECT_TRUE(st->floor.valid);
-  EXPECT_EQ(st->floor.index_count, 4);
-  opengl_geometry_delete(&q);
-  end();
-  particlescene_release(&slot);
-}
-
 TEST(TextureExtent, ImageShareOfPowerOfTwoStorage) {
-  float ts = 0, tt = 0;
-  texture_extent(nullptr, &ts, &tt);
-  EXPECT_EQ(ts, 1.0f);
-  EXPECT_EQ(tt, 1.0f);
+  // no texture, a 2D image in larger storage, the same as 1D, no GL name: (s, t) extent
   texture t{};
-  t.has_image = 1;
-  t.name = 3;
-  t.target = GL_TEXTURE_2D;
+  t.has_image = 1, t.name = 3, t.target = GL_TEXTURE_2D;
   t.width = 96, t.height = 40, t.storage_width = 128, t.storage_height = 64;
-  texture_extent(&t, &ts, &tt);
-  EXPECT_EQ(ts, 0.75f);
-  EXPECT_EQ(tt, 0.625f);
+  float extents[4][2];
+  texture_extent(nullptr, &extents[0][0], &extents[0][1]);
+  texture_extent(&t, &extents[1][0], &extents[1][1]);
   t.target = GL_TEXTURE_1D;
-  texture_extent(&t, &ts, &tt);
-  EXPECT_EQ(ts, 0.75f);
-  EXPECT_EQ(tt, 1.0f);
-  t.name = 0;  // no name: the whole unit square
-  texture_extent(&t, &ts, &tt);
-  EXPECT_EQ(ts, 1.0f);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(SceneGl, PerftestStepDrawsHiddenParticlesAndEndsAtTwoSeconds) {
-  App app{};
-  frame = &window->io->frames[0];
-  app.display_frame = frame;
-  perftest_cp = 1.0f;
-  ASSERT_EQ(perftest(APP_STREAM_DISPLAY, APP_BEGIN, &app), 2);
-  EXPECT_TRUE(perftest_state.tex.has_image);
-  glClearColor(1, 1, 1, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  int32_t answer = 0;
-  for (double t = 0; t < 2000; t += 400) {
-    frame->time = t;
-    answer = perftest(APP_STREAM_DISPLAY, APP_STEP, &app);
-    EXPECT_EQ(answer, 2) << t;
-  }
-  EXPECT_GT(perftest_state.ps->alive, 0);
-  EXPECT_EQ(rgb(read_pixel(640, 360)).r, 0);  // drawn, then cleared
-  EXPECT_FALSE(display_frame_is_being_defined(frame));
-  frame->time = 2000.0;
-  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_STEP, &app), 1);
-  EXPECT_GE(perftest_cp, 0.25f);
-  EXPECT_LE(perftest_cp, 1.0f);
-  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_END, &app), 1);
-  EXPECT_EQ(perftest_state.ps, nullptr);
-  EXPECT_FALSE(perftest_state.tex.made);
+  texture_extent(&t, &extents[2][0], &extents[2][1]);
+  t.name = 0;
+  texture_extent(&t, &extents[3][0], &extents[3][1]);
+  const float expected[4][2] = {{1, 1}, {0.75f, 0.625f}, {0.75f, 1}, {1, 1}};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(std::pair(extents[i][0], extents[i][1]), std::pair(expected[i][0], expected[i][1])) << i;
 }
 
 }  // namespace

@@ -4,44 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "common/test_files.h"
 #include "piece/scene.h"
 
-namespace {
-
-void write_file(const std::string& path, const std::string& bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
-}
-
-std::string read_file(const std::string& path) {
-  std::string bytes;
-  if (FILE* f = fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) bytes.append(buffer, n);
-    fclose(f);
-  }
-  return bytes;
-}
-
 TEST(Images, RealOnesLoadBrokenOnesLeaveAnEmptyRecord) {
-  char pattern[] = "/tmp/vv-plume-images-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = pattern;
-  ASSERT_EQ(mkdir((dir + "/dat").c_str(), 0755), 0);
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path + "/dat").c_str(), 0755), 0);
   std::string fish = read_file(std::string(ZEAL_SOURCE_DIR) + "/resources/dat/fish1.png");
   ASSERT_GT(fish.size(), 100u);
-  write_file(dir + "/dat/cut.png", fish.substr(0, fish.size() / 2));
-  write_file(dir + "/dat/noise.png", std::string(300, '\x5a'));
-  std::string rpath = dir + ":" + ZEAL_SOURCE_DIR + "/resources";
+  auto write_file = [&](const char* name, const std::string& bytes) {
+    FILE* f = fopen((dir.path + "/dat/" + name).c_str(), "wb");
+    ASSERT_NE(f, nullptr) << name;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+  };
+  write_file("cut.png", fish.substr(0, fish.size() / 2));
+  write_file("noise.png", std::string(300, '\x5a'));
+  std::string rpath = dir.path + ":" + ZEAL_SOURCE_DIR + "/resources";
   setenv("ZEAL_RPATH", rpath.c_str(), 1);
 
   image palette = scene_load_image("virtual://root/dat/pal1.png");
@@ -60,10 +43,4 @@ TEST(Images, RealOnesLoadBrokenOnesLeaveAnEmptyRecord) {
     EXPECT_EQ(img.kind, IMAGE_KIND_NONE) << name;
     EXPECT_EQ(img.width, 0) << name;
   }
-  unlink((dir + "/dat/cut.png").c_str());
-  unlink((dir + "/dat/noise.png").c_str());
-  rmdir((dir + "/dat").c_str());
-  rmdir(dir.c_str());
 }
-
-}  // namespace

@@ -4,16 +4,10 @@
 // it at once with status 0.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 
-#include "base/thread.h"
+#include "common/whole_program.h"
 
 namespace {
 
@@ -34,82 +28,46 @@ std::set<unsigned long> top_windows() {
 }
 
 struct Live : testing::Test {
-  pid_t pid = -1;
-  std::string log;
+  Program piece;
   std::set<unsigned long> before;
-  void TearDown() override {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (!log.empty()) unlink(log.c_str());
-  }
   void start() {
-    log = "/tmp/vv-plume-live-" + std::to_string(getpid()) + ".log";
     before = top_windows();
-    fflush(nullptr);
-    pid = fork();
-    if (pid == 0) {
-      FILE* out = freopen(log.c_str(), "w", stdout);
-      (void)out;
-      dup2(fileno(stdout), 2);
-      std::string program = std::string(ZEAL_BINARY_DIR) + "/vv-plume";
-      execl(program.c_str(), "vv-plume", "--no-configurator", static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    ASSERT_TRUE(piece.start({ZEAL_BINARY_DIR "/vv-plume", "--no-configurator"}, {}, true));
   }
-  // Exit status, or -1 while it still runs after `seconds`.
-  int wait_exit(double seconds) {
-    double end = get_milliseconds() + seconds * 1000.0;
-    do {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      inthread_sleep(20.0);
-    } while (get_milliseconds() < end);
-    return -1;
-  }
-  // The program's window, other than `old`.
-  std::string window(const std::string& old = "") {
+  // The program's window, other than `old`; 0 if none shows within 15 s.
+  unsigned long window(unsigned long old = 0) {
     double end = get_milliseconds() + 15000.0;
     while (get_milliseconds() < end) {
       for (unsigned long id : top_windows())
-        if (!before.count(id) && std::to_string(id) != old) return std::to_string(id);
-      inthread_sleep(100.0);
+        if (!before.count(id) && id != old) return id;
+      piece.read_for(100.0);
     }
-    return "";
+    return 0;
   }
-  std::string console() {
-    std::string text;
-    if (FILE* f = fopen(log.c_str(), "r")) {
-      char line[512];
-      while (fgets(line, sizeof(line), f)) text += line;
-      fclose(f);
-    }
-    return text;
+  void expect_clean_console() {
+    EXPECT_EQ(piece.output.find("ERROR"), std::string::npos) << piece.output;
+    EXPECT_EQ(piece.output.find("runtime error"), std::string::npos) << piece.output;
   }
 };
 
 TEST_F(Live, PlaysUntilEscapeAndAltReturnKeepsItRunning) {
   if (getenv("ZEAL_JACK") == nullptr) GTEST_SKIP() << "no JACK server";
   start();
-  std::string id = window();
-  ASSERT_FALSE(id.empty());
+  unsigned long id = window();
+  ASSERT_NE(id, 0u);
   // Through the calibration and into the lead-in.
-  EXPECT_EQ(wait_exit(4.0), -1);
-  ASSERT_EQ(system(("xdotool key --window " + id + " alt+Return").c_str()), 0);
+  piece.read_for(4000.0);
+  EXPECT_TRUE(piece.running()) << piece.output;
+  ASSERT_TRUE(send_keys_to(id, "alt+Return"));
   // Without a game mode the window is made again, and the piece goes on.
   id = window(id);
-  ASSERT_FALSE(id.empty());
-  EXPECT_EQ(wait_exit(2.0), -1);
-  ASSERT_EQ(system(("xdotool key --window " + id + " Escape").c_str()), 0);
-  ASSERT_EQ(wait_exit(15.0), 0);
-  std::string text = console();
-  EXPECT_NE(text.find("120000.0000, 0.0000, 2.0000, 6.0000, 6.0000]"), std::string::npos) << text;
-  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
-  EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
+  ASSERT_NE(id, 0u);
+  piece.read_for(2000.0);
+  EXPECT_TRUE(piece.running()) << piece.output;
+  ASSERT_TRUE(send_keys_to(id, "Escape"));
+  ASSERT_EQ(piece.wait_exit(15000), 0) << piece.output;
+  EXPECT_NE(piece.output.find("120000.0000, 0.0000, 2.0000, 6.0000, 6.0000]"), std::string::npos);
+  expect_clean_console();
 }
 
 TEST_F(Live, WholePiecePlaysInRealTimeAndEndsByItself) {
@@ -117,14 +75,12 @@ TEST_F(Live, WholePiecePlaysInRealTimeAndEndsByItself) {
   double began = get_milliseconds();
   start();
   // Calibration, 2 s of lead-in and the 123 s piece, played as it sounds.
-  int status = wait_exit(240.0);
+  int status = piece.wait_exit(240000);
   double seconds = (get_milliseconds() - began) / 1000.0;
-  std::string text = console();
-  ASSERT_EQ(status, 0) << text;
+  ASSERT_EQ(status, 0) << piece.output;
   EXPECT_GE(seconds, 125.0);
   EXPECT_LT(seconds, 160.0);
-  EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
-  EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
+  expect_clean_console();
 }
 
 }  // namespace

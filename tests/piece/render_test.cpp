@@ -6,110 +6,24 @@
 // Long (minutes): the frames take about 14 GB and are deleted once checked.
 // ZEAL_RENDER_DIR=<dir> checks an existing rendering instead of making one.
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 #include <sndfile.h>
-#include <stb_image.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "base/thread.h"
+#include "common/whole_program.h"
 #include "piece/sound.h"
 
 namespace {
 
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgba;
-  bool loaded() const { return !rgba.empty(); }
-  int max_channel() const {
-    int m = 0;
-    for (size_t i = 0; i < rgba.size(); i += 4)
-      m = std::max({m, int(rgba[i]), int(rgba[i + 1]), int(rgba[i + 2])});
-    return m;
-  }
-  const unsigned char* at(int x, int y) const { return &rgba[(size_t(y) * width + x) * 4]; }
-};
-
-Picture load(const std::string& path) {
-  Picture p;
-  int n = 0;
-  unsigned char* data = stbi_load(path.c_str(), &p.width, &p.height, &n, 4);
-  if (data != nullptr) {
-    p.rgba.assign(data, data + size_t(p.width) * p.height * 4);
-    stbi_image_free(data);
-  }
-  return p;
+int max_channel(const Picture& p) {
+  int m = 0;
+  for (size_t i = 0; i < p.rgba.size(); i += 4)
+    m = std::max({m, int(p.rgba[i]), int(p.rgba[i + 1]), int(p.rgba[i + 2])});
+  return m;
 }
-
-std::vector<int> frame_numbers(const std::string& dir) {
-  std::vector<int> numbers;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return numbers;
-  while (dirent* e = readdir(d)) {
-    int number = -1;
-    char tail[8] = {};
-    if (strlen(e->d_name) == strlen("vv-plume-00000000.tga") &&
-        sscanf(e->d_name, "vv-plume-%8d%5s", &number, tail) == 2 && strcmp(tail, ".tga") == 0)
-      numbers.push_back(number);
-  }
-  closedir(d);
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
-}
-
-std::string frame_path(const std::string& dir, int number) {
-  char name[64];
-  snprintf(name, sizeof(name), "/vv-plume-%08d.tga", number);
-  return dir + name;
-}
-
-void remove_rendering(const std::string& dir) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] != '.') unlinkat(dirfd(d), e->d_name, 0);
-  }
-  closedir(d);
-  rmdir(dir.c_str());
-}
-
-// Runs the program; its exit status (128 + signal when killed).
-int render(const std::string& dir, double* seconds) {
-  std::string log = dir + "/console.log";
-  double t0 = get_milliseconds();
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    FILE* out = freopen(log.c_str(), "w", stdout);
-    (void)out;
-    dup2(fileno(stdout), 2);
-    std::string program = std::string(ZEAL_BINARY_DIR) + "/vv-plume";
-    execl(program.c_str(), "vv-plume", "--no-configurator", "--diskwriter", dir.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  *seconds = (get_milliseconds() - t0) / 1000.0;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Deletes a rendering of our own however the checks end.
-struct Cleanup {
-  std::string dir;
-  ~Cleanup() {
-    if (!dir.empty()) remove_rendering(dir);
-  }
-};
 
 // Sample index of the first sound when the piece is rendered from scene time 0.
 int64_t first_sound_of_piece() {
@@ -133,21 +47,18 @@ int64_t first_sound_of_piece() {
 }
 
 TEST(Render, WholePieceToDisk) {
-  std::string dir;
-  Cleanup cleanup;
-  if (const char* given = getenv("ZEAL_RENDER_DIR")) {
-    dir = given;
-  } else {
-    char pattern[] = "/tmp/vv-plume-render-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    cleanup.dir = dir;
-    double seconds = 0;
-    int status = render(dir, &seconds);
-    printf("render wall time: %.1f s\n", seconds);
-    EXPECT_EQ(status, 0);
+  TempDir made;  // deleted with the frames however the checks end
+  Program piece;
+  const char* given = getenv("ZEAL_RENDER_DIR");
+  std::string dir = given != nullptr ? given : made.path;
+  if (given == nullptr) {
+    double t0 = get_milliseconds();
+    ASSERT_TRUE(piece.start({ZEAL_BINARY_DIR "/vv-plume", "--no-configurator", "--diskwriter", dir}, {}, true));
+    int status = piece.wait_exit(3600000);
+    printf("render wall time: %.1f s\n", (get_milliseconds() - t0) / 1000.0);
+    EXPECT_EQ(status, 0) << piece.output;
   }
-  std::vector<int> numbers = frame_numbers(dir);
+  std::vector<int> numbers = numbered_frames(dir, "vv-plume");
 
   // The sound: 32-bit float, 44100 Hz, stereo, 2 s of lead-in and 123 s.
   SF_INFO info{};
@@ -185,13 +96,13 @@ TEST(Render, WholePieceToDisk) {
   sample.push_back(last);
   int boxed = 0, in_piece = 0;
   for (int n : sample) {
-    Picture p = load(frame_path(dir, n));
+    Picture p(frame_name(dir, "vv-plume", n));
     ASSERT_TRUE(p.loaded()) << n;
     EXPECT_EQ(p.width, 1280);
     EXPECT_EQ(p.height, 720);
     double t = (n - first) / 30.0;  // seconds from the first frame
     if (t < 1.9 || t > 122.5) {
-      EXPECT_LE(p.max_channel(), 2) << "frame " << n << " should be black";
+      EXPECT_LE(max_channel(p), 2) << "frame " << n << " should be black";
     } else if (t > 2.1 && t < 97.0) {
       ++in_piece;
       // The box fills the background: its corners are lit and bluish.
@@ -213,7 +124,7 @@ TEST(Render, WholePieceToDisk) {
   // Both files start at the same moment.
   int first_lit = -1;
   for (int n = first; n <= std::min(last, first + 120) && first_lit < 0; ++n)
-    if (load(frame_path(dir, n)).max_channel() > 2) first_lit = n;
+    if (max_channel(Picture(frame_name(dir, "vv-plume", n))) > 2) first_lit = n;
   ASSERT_GE(first_lit, 0);
   double picture_zero = (first_lit - first) / 30.0;
   double sound_zero = double(first_sound - first_sound_of_piece()) / 44100.0;
@@ -221,12 +132,7 @@ TEST(Render, WholePieceToDisk) {
   EXPECT_NEAR(picture_zero, 2.0, 1.0 / 30.0 + 1e-6);
   EXPECT_NEAR(sound_zero, picture_zero, 1.0 / 30.0 + 1e-6);
 
-  std::string console;
-  if (FILE* f = fopen((dir + "/console.log").c_str(), "r")) {
-    char line[512];
-    while (fgets(line, sizeof(line), f)) console += line;
-    fclose(f);
-  }
+  const std::string& console = piece.output;
   EXPECT_EQ(console.find("ERROR"), std::string::npos) << console;
   EXPECT_EQ(console.find("runtime error"), std::string::npos) << console;
   EXPECT_EQ(console.find("AddressSanitizer"), std::string::npos) << console;

@@ -1,0 +1,172 @@
+// Whole-program tests: a program or a function run in a forked child with
+// its output captured, waited for with a time limit, and driven through the
+// virtual X server with keys and the window manager's close.
+#pragma once
+#include <X11/Xlib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "base/thread.h"
+#include "common/test_files.h"
+
+struct Program {
+  pid_t pid = -1;
+  int out = -1;
+  int status = -1;  // once ended: the exit status, 128 + the signal if killed
+  std::string output;
+
+  // Runs body() in a forked child whose standard output (and its errors, if
+  // asked) is captured; the child ends when body() returns.
+  template <class Body>
+  bool run(Body body, bool with_errors = false) {
+    if (out >= 0) close(out);
+    out = -1;
+    output.clear();
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    fflush(nullptr);
+    pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      if (with_errors) dup2(fds[1], STDERR_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      body();
+      _exit(127);
+    }
+    close(fds[1]);
+    out = fds[0];
+    return pid > 0;
+  }
+
+  // Runs argv[0]; `env` holds "NAME=value" texts added to its environment.
+  bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+             bool with_errors = false) {
+    return run(
+        [&] {
+          for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+          std::vector<char*> args;
+          for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+          args.push_back(nullptr);
+          execv(args[0], args.data());
+        },
+        with_errors);
+  }
+
+  // Reads what the child prints for `ms`.
+  void read_for(double ms) {
+    double deadline = get_milliseconds() + ms;
+    for (int left; (left = static_cast<int>(deadline - get_milliseconds())) > 0;) {
+      if (out < 0) {
+        inthread_sleep(left);
+        return;
+      }
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, left) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = read(out, buffer, sizeof buffer);
+      if (n > 0) {
+        output.append(buffer, static_cast<size_t>(n));
+      } else {
+        close(out);
+        out = -1;
+      }
+    }
+  }
+
+  bool wait_for_text(const std::string& text, double ms) {
+    double deadline = get_milliseconds() + ms;
+    while (output.find(text) == std::string::npos && get_milliseconds() < deadline) read_for(50);
+    return output.find(text) != std::string::npos;
+  }
+
+  bool running() {
+    int s = 0;
+    if (pid > 0 && waitpid(pid, &s, WNOHANG) == pid) {
+      pid = -1;
+      status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+    }
+    return pid > 0;
+  }
+
+  // The exit status, or -1 if the child still runs after `ms` (it is then killed).
+  int wait_exit(double ms) {
+    double deadline = get_milliseconds() + ms;
+    while (running()) {
+      if (get_milliseconds() > deadline) {
+        stop();
+        return -1;
+      }
+      read_for(20);
+    }
+    read_for(100);
+    return status;
+  }
+
+  void stop(int signal = SIGKILL) {
+    if (pid > 0) {
+      kill(pid, signal);
+      waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+  }
+
+  ~Program() {
+    stop();
+    if (out >= 0) close(out);
+  }
+};
+
+// A record shared with forked children, zero-filled.
+template <class T>
+T* shared_page() {
+  void* memory = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return memory == MAP_FAILED ? nullptr : new (memory) T{};
+}
+template <class T>
+void release_page(T* page) {
+  if (page != nullptr) munmap(page, sizeof(T));
+}
+
+// Sends `keys` (xdotool names) to the display windows: the windows the
+// framework opens carry an empty title. Each such test runs alone on its server.
+inline bool send_keys(const std::string& keys) {
+  std::string command =
+      "ws=$(xdotool search --onlyvisible --name '^$') || exit 1; for w in $ws; do "
+      "xdotool key --window $w " + keys + " || exit 1; done";
+  return system(command.c_str()) == 0;
+}
+
+inline bool send_keys_to(unsigned long window, const std::string& keys) {
+  return system(("xdotool key --window " + std::to_string(window) + " " + keys).c_str()) == 0;
+}
+
+// Asks to close `window` as the window manager's close button does.
+inline bool close_window(unsigned long window) {
+  Display* x = XOpenDisplay(nullptr);
+  if (x == nullptr) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x, window, False, NoEventMask, &event);
+  XFlush(x);
+  XCloseDisplay(x);
+  return true;
+}
+
+inline bool jack_running() {
+  return getenv("JACK_DEFAULT_SERVER") != nullptr && system("jack_lsp >/dev/null 2>&1") == 0;
+}
