@@ -1,13 +1,16 @@
 // Files that tests make and read back: whole files, private directories,
 // numbered TGA frames and the pictures in them.
 #pragma once
+#include <fcntl.h>
 #include <stb_image.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,19 @@ struct TempDir {
     std::error_code ignored;
     if (!path.empty()) std::filesystem::remove_all(path, ignored);
   }
+  std::string File(const std::string& relative) const { return path + "/" + relative; }
+  // Writes `bytes` to `relative` (making its folders), optionally setting its mtime.
+  std::string Write(const std::string& relative, const std::string& bytes, time_t mtime = 0) const {
+    std::filesystem::path file = std::filesystem::path(path) / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+    if (mtime != 0) {
+      struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+      utimensat(AT_FDCWD, file.c_str(), times, 0);
+    }
+    return file.string();
+  }
+  std::string Read(const std::string& relative) const { return read_file(File(relative)); }
 };
 
 // The sorted numbers of the files named <prefix>-NNNNNNNN.tga in `dir`;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/temp_dir.h"
+#include "common/test_files.h"
 #include "piece/ftable.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "base/stream.h"
 #include "base/stream_sndfile.h"
-#include "common/temp_dir.h"
+#include "common/test_files.h"
 
 namespace {
 

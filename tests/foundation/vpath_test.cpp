@@ -10,7 +10,7 @@
 
 #include "base/parser.h"
 #include "base/vpath.h"
-#include "common/temp_dir.h"
+#include "common/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -153,34 +153,34 @@ TEST(Vpath, OtherPathsPassThrough) {
 
 TEST(Vpath, ResourceDirectorySitsBesideOrUnderShare) {
   TempDir t;
-  fs::create_directories(t.path / "bin");
-  std::string exe = (t.path / "bin/prog").string();
+  fs::create_directories(fs::path(t.path) / "bin");
+  std::string exe = (fs::path(t.path) / "bin/prog").string();
   array found{};
   EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
   EXPECT_FALSE(find_resource_dir("prog", &found));
   EXPECT_FALSE(find_resource_dir(nullptr, &found));
 
-  fs::create_directories(t.path / "share/prog/resources");
+  fs::create_directories(fs::path(t.path) / "share/prog/resources");
   ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(t.path / "share/prog/resources").string());
+  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "share/prog/resources").string());
   EXPECT_EQ(found.size, static_cast<int32_t>(strlen(static_cast<char*>(found.data))) + 1);
   array_reset(&found);
 
-  fs::create_directories(t.path / "bin/resources");
+  fs::create_directories(fs::path(t.path) / "bin/resources");
   ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(t.path / "bin/resources").string());
+  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "bin/resources").string());
   array_reset(&found);
 
   // A plain file named "resources" is not a directory.
-  fs::remove_all(t.path / "bin/resources");
-  fs::remove_all(t.path / "share");
-  std::ofstream(t.path / "bin/resources") << "x";
+  fs::remove_all(fs::path(t.path) / "bin/resources");
+  fs::remove_all(fs::path(t.path) / "share");
+  std::ofstream(fs::path(t.path) / "bin/resources") << "x";
   EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
 }
 
 TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
   TempDir a, b;
-  std::string rpath = a.path.string() + ":" + b.path.string();
+  std::string rpath = a.path + ":" + b.path;
   setenv("ZEAL_RPATH", rpath.c_str(), 1);
   std::string fa = a.Write("dat/f.txt", "x", 1000000);
   std::string fb = b.Write("dat/f.txt", "x", 2000000);
@@ -217,7 +217,7 @@ TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
 TEST(Vfreshfile, FindsADirectoryWhoseNameHoldsAColon) {
   TempDir t;
   std::string file = t.Write("a:b/f", "x", 1000000);
-  std::string rpath = "\"" + (t.path / "a:b").string() + "\"";
+  std::string rpath = "\"" + (fs::path(t.path) / "a:b").string() + "\"";
   setenv("ZEAL_RPATH", rpath.c_str(), 1);
   EXPECT_EQ(Fresh("virtual://root/f", nullptr), file);
   unsetenv("ZEAL_RPATH");

@@ -18,7 +18,7 @@
 #include "app/app.h"
 #include "app/perf.h"
 #include "common/child.h"
-#include "common/temp_dir.h"
+#include "common/test_files.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
 
@@ -275,8 +275,8 @@ TEST(DiskWriterEnding, EveryEndingLeavesACompleteFile) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "ending " << c.how << " signal " << c.signal_number);
     TempDir dir;
-    ASSERT_EQ(run_child(dir.path.string(), c.how, c.signal_number), 0);
-    Sound s = child_sound(dir.path.string());
+    ASSERT_EQ(run_child(dir.path, c.how, c.signal_number), 0);
+    Sound s = child_sound(dir.path);
     ASSERT_TRUE(s.ok);
     EXPECT_TRUE(s.header_ok);
     ASSERT_GT(check_blocks(s, nullptr), 0);
