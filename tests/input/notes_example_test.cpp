@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../display/program_run.h"
+#include "common/whole_program.h"
 #include "midi_peer.h"
 
 namespace {
