@@ -13,9 +13,10 @@ constexpr int32_t TEXT_SIZE = 3;
 constexpr int32_t KEY_BACKSPACE = 8;
 constexpr int32_t KEY_DELETE = 127;
 
-void fill_rect(const float r[4], float grey) {
+// `primitive`: GL_QUADS fills the rectangle, GL_LINE_LOOP outlines it.
+void draw_rect(const float r[4], float grey, GLenum primitive) {
   glColor4f(grey, grey, grey, 1.0f);
-  glBegin(GL_QUADS);
+  glBegin(primitive);
   glVertex2f(r[0], r[3]);
   glVertex2f(r[1], r[3]);
   glVertex2f(r[1], r[2]);
@@ -23,15 +24,8 @@ void fill_rect(const float r[4], float grey) {
   glEnd();
 }
 
-void outline_rect(const float r[4], float grey) {
-  glColor4f(grey, grey, grey, 1.0f);
-  glBegin(GL_LINE_LOOP);
-  glVertex2f(r[0], r[3]);
-  glVertex2f(r[1], r[3]);
-  glVertex2f(r[1], r[2]);
-  glVertex2f(r[0], r[2]);
-  glEnd();
-}
+void fill_rect(const float r[4], float grey) { draw_rect(r, grey, GL_QUADS); }
+void outline_rect(const float r[4], float grey) { draw_rect(r, grey, GL_LINE_LOOP); }
 
 // Draws `text` with its top left at (x, y), in a grey that says whether the
 // widget is enabled, clipped with "..." at `right`.
