@@ -181,5 +181,5 @@ int32_t chord(uint32_t stream, uint32_t phase, App* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  app_run(argc, argv, APP_STREAM_AUDIO | APP_STREAM_DISPLAY, chord);
+  return app_run(argc, argv, APP_STREAM_AUDIO | APP_STREAM_DISPLAY, chord);
 }

@@ -148,4 +148,4 @@ int32_t layers(uint32_t stream, uint32_t phase, App* app) {
 
 }  // namespace
 
-int main(int argc, char** argv) { app_run(argc, argv, APP_STREAM_DISPLAY, layers); }
+int main(int argc, char** argv) { return app_run(argc, argv, APP_STREAM_DISPLAY, layers); }

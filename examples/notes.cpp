@@ -279,7 +279,7 @@ int32_t notes_handler(uint32_t stream, uint32_t phase, App* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  app_run(argc, argv,
+  return app_run(argc, argv,
           APP_STREAM_CONTROL_IN | APP_STREAM_DISPLAY | APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT,
           notes_handler);
 }

@@ -4,7 +4,7 @@
 
 #include "app/app.h"
 #include "app/configurator.h"
-#include "app/perf.h"
+#include "base/perf.h"
 #include "piece/ftable.h"
 #include "piece/scene.h"
 #include "piece/sound.h"

@@ -1,46 +1,14 @@
 #include "app/app.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "app/app_steps.h"
-#include "app/perf.h"
+#include "base/perf.h"
 #include "base/vpath.h"
-
-namespace {
-
-constexpr int kMaxExitHooks = 16;
-struct ExitHook {
-  app_exit_hook hook;
-  void* arg;
-};
-ExitHook exit_hooks[kMaxExitHooks];
-std::atomic<int> exit_hook_count{0};
-std::atomic<int> exiting{0};
-int no_configurator;
-
-}  // namespace
-
-void app_at_exit(app_exit_hook hook, void* arg) {
-  int i = exit_hook_count.load();
-  if (i >= kMaxExitHooks) return;
-  exit_hooks[i] = {hook, arg};
-  exit_hook_count.store(i + 1);
-}
-
-void app_exit(int status) {
-  // Only the first thread to exit runs the hooks; a second one waits for it.
-  if (exiting.fetch_add(1) != 0) {
-    for (;;) pause();
-  }
-  for (int i = exit_hook_count.load() - 1; i >= 0; --i) exit_hooks[i].hook(exit_hooks[i].arg);
-  fflush(nullptr);
-  _exit(status);
-}
 
 int app_stream_index(uint32_t bit) {
   int i = 0;
@@ -57,13 +25,17 @@ int32_t app_has_stream(const App* app, uint32_t bit) {
 
 int32_t app_quit(App* app, uint32_t bit) {
   int i = app_stream_index(bit);
-  app->config.streams = static_cast<int32_t>(static_cast<uint32_t>(app->config.streams) & ~bit);
-  if (i < 6) {
+  int32_t before = app->config.streams.fetch_and(static_cast<int32_t>(~bit));
+  int32_t left = before & static_cast<int32_t>(~bit);
+  // Only the caller that actually ended the stream frees its state.
+  if ((before & static_cast<int32_t>(bit)) != 0 && i < 6) {
     free(app->state[i]);
     app->state[i] = nullptr;
   }
-  if (app->config.streams == 0) app_exit(0);
-  return app->config.streams;
+  // MIDI input only answers packets from outside: once the streams that the
+  // runtime drives have ended, the program ends with them.
+  if ((left & ~static_cast<int32_t>(APP_STREAM_MIDI_IN)) == 0) stop_raise(&app->stop, 0);
+  return left;
 }
 
 double control_in_ms(const App* app) { return app->control_ms; }
@@ -110,23 +82,38 @@ void app_print_usage(const char* program) {
       program);
 }
 
-int app_wants_configurator() { return !no_configurator; }
-void app_set_wants_configurator(int wanted) { no_configurator = !wanted; }
+int app_wants_configurator(const App* app) { return !app->no_configurator; }
 
-void app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
+namespace {
+
+void free_app(App* app) {
+  if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
+  delete app;
+}
+
+// After the outputs have ended: streams that were still running end now,
+// so that their handlers free what they made, in the order they were set up.
+void end_remaining_streams(App* app) {
+  for (uint32_t bit : {APP_STREAM_MIDI_IN, APP_STREAM_MIDI_OUT, APP_STREAM_CONTROL_IN, APP_STREAM_AUDIO}) {
+    if (!app_has_stream(app, bit)) continue;
+    app->handler(bit, APP_END, app);
+    app_quit(app, bit);
+  }
+  // The display's end phase ran when its window went.
+  if (app_has_stream(app, APP_STREAM_DISPLAY)) app_quit(app, APP_STREAM_DISPLAY);
+}
+
+}  // namespace
+
+int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
+  const char* program = argc > 0 ? argv[0] : "zeal";
   AppCommandLine line = app_parse_command_line(argc, argv);
   if (line.help) {
-    app_print_usage(argc > 0 ? argv[0] : "zeal");
-    app_exit(0);
+    app_print_usage(program);
+    return 0;
   }
-  no_configurator = line.no_configurator;
-  app_signal_start();
 
-  auto* app = static_cast<App*>(calloc(1, sizeof(App)));
-  if (app == nullptr) {
-    printf("ERROR: out of memory\n");
-    app_exit(1);
-  }
+  App* app = new App{};
   app->config.name = "app";
   app->config.streams = static_cast<int32_t>(flags);
   app->config.aspect_ratio[0] = 16;
@@ -135,19 +122,25 @@ void app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app->bus_lock.store(1);
   app->config.diskwriter = line.diskwriter;
   app->config.diskwriter_path = line.diskwriter_path;
+  app->no_configurator = line.no_configurator;
 
-  // The log file name must outlive this call: it is kept in a static array.
-  static array log_candidates;
-  log_candidates = vpath("virtual://root/perf.log");
+  array log_candidates = vpath("virtual://root/perf.log");
   perf_logfile(log_candidates.size >= 1 ? static_cast<const char*>(log_candidates.data) : nullptr);
+  array_reset(&log_candidates);
 
-  if (flags & APP_STREAM_DISPLAY) app_display_make(app);
+  if ((flags & APP_STREAM_DISPLAY) && !app_display_make(app)) {
+    free_app(app);
+    return 1;
+  }
+  app_signals_start(app);
   if (flags & APP_STREAM_AUDIO) app_audio_make(app);
 
   if (handler(APP_STREAM_APP, APP_BEGIN, app) == APP_END) {
-    if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
-    free(app);
-    app_exit(0);
+    app_audio_finish(app);
+    app_display_finish(app);
+    app_signals_stop(app);
+    free_app(app);
+    return 0;
   }
   if (app->config.diskwriter_path == nullptr) app->config.diskwriter = 0;
 
@@ -160,18 +153,29 @@ void app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   if (app_has_stream(app, APP_STREAM_CONTROL_IN) &&
       !app_has_stream(app, APP_STREAM_AUDIO | APP_STREAM_DISPLAY))
     app_control_thread_start(app);
-  if (app_has_stream(app, APP_STREAM_AUDIO)) app_audio_commit(app);
-  if (app_has_stream(app, APP_STREAM_DISPLAY)) app_display_run(app);
+  int started = !app_has_stream(app, APP_STREAM_AUDIO) || app_audio_commit(app);
+  if (!started) stop_raise(&app->stop, 1);
+  else if (app_has_stream(app, APP_STREAM_DISPLAY)) app_display_run(app);
+  else if (app_has_stream(app, APP_STREAM_AUDIO)) app_audio_start_clock(app);
+  // With no display, or once the display has ended, the outputs end together.
+  if ((app->config.streams & ~static_cast<int32_t>(APP_STREAM_MIDI_IN)) == 0) stop_raise(&app->stop, 0);
+  if (!app_has_stream(app, APP_STREAM_DISPLAY)) stop_wait(&app->stop, -1.0);
+  stop_raise(&app->stop, 0);
 
-  if (app_has_stream(app, APP_STREAM_AUDIO)) app_audio_finish(app);
-  if (app_has_stream(app, APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT)) app_midi_finish(app);
-  if (app_has_stream(app, APP_STREAM_CONTROL_IN)) app_control_finish(app);
+  app_audio_finish(app);
+  app_midi_finish(app);
+  app_control_finish(app);
+  app_display_finish(app);
+  end_remaining_streams(app);
 
   handler(APP_STREAM_APP, APP_END, app);
+  app->config.streams = static_cast<int32_t>(APP_STREAM_APP);
   app_quit(app, APP_STREAM_APP);
   app->config.streams = 0;
   app_background_wait(app);
-  if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
-  free(app);
-  app_exit(0);
+  app_signals_stop(app);
+  int status = stop_status(&app->stop);
+  free_app(app);
+  fflush(stdout);
+  return status;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "base/array.h"
+#include "base/stop.h"
 #include "base/thread.h"
 
 enum : uint32_t {
@@ -28,7 +29,9 @@ using AppHandler = int32_t (*)(uint32_t stream, uint32_t phase, App* app);
 // The part of the record the handler and the configurator may edit.
 struct AppConfig {
   const char* name;
-  int32_t streams;
+  // Running streams. Threads clear their bits as their streams end, so the
+  // set is only changed with atomic operations.
+  std::atomic<int32_t> streams;
   int32_t fullscreen;
   int32_t diskwriter;
   char* diskwriter_path;  // into argv, or a heap copy (diskwriter_path_owned)
@@ -41,7 +44,11 @@ struct display_device;
 struct display_context;
 struct display_frame;
 struct midi_device;
+struct midi_io;
 struct avstream_channel;
+struct audio_io;
+struct display_io_handle;
+struct app_signals;
 
 struct AppScheduler {
   array tasks;
@@ -84,13 +91,26 @@ struct App {
   const uint8_t* midi_packet;
   // Set when diskwriter_path is a heap copy that the runtime must free.
   int32_t diskwriter_path_owned;
+
+  // The main sequence's own: any thread raises `stop`; the main thread waits
+  // for it and ends the outputs in order.
+  stop_request stop;
+  audio_io* audio_output;
+  display_io_handle* display_io;
+  midi_io* midi_client;
+  app_signals* signals;
+  int32_t no_configurator;  // "--no-configurator" was given
 };
 
-// The main sequence; never returns (the process exits with status 0).
-[[noreturn]] void app_run(int argc, char** argv, uint32_t flags, AppHandler handler);
+// The main sequence: runs the handler's outputs until the last stream stops
+// or a stop is raised (Escape, a closed window, SIGINT or SIGTERM, a failed
+// write), ends them in order and returns the exit status: 0, 1 after an
+// error, 2 for a command line it cannot use.
+int app_run(int argc, char** argv, uint32_t flags, AppHandler handler);
 
-// Stops stream `bit`; exits the process when no stream is left, otherwise
-// returns the streams still running.
+// Stops stream `bit` and frees its state slot. When no stream is left (MIDI
+// input aside, which only answers packets from outside), asks the main
+// thread to end the program (status 0). Returns the streams still running.
 int32_t app_quit(App* app, uint32_t bit);
 int32_t app_has_stream(const App* app, uint32_t bit);
 double control_in_ms(const App* app);
@@ -114,8 +134,6 @@ struct AppCommandLine {
 AppCommandLine app_parse_command_line(int argc, char** argv);
 void app_print_usage(const char* program);
 
-// Whether the configuration window should be shown (false after
+// Whether the configuration window should be shown (not after
 // "--no-configurator").
-int app_wants_configurator();
-// For programs and tests that call a handler's begin without app_run.
-void app_set_wants_configurator(int wanted);
+int app_wants_configurator(const App* app);

@@ -1,5 +1,7 @@
 // Audio output glue of the main sequence: make, choose and name the device,
 // attach the runtime's frame callback, commit, and wait for the end.
+#include <portaudio.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,10 +10,9 @@
 #include "app/app_steps.h"
 #include "app/bus.h"
 #include "io/audio.h"
+#include "io/avstream.h"
 
 namespace {
-
-audio_io* audio;
 
 char* diskwriter_file_name(const App* app) {
   const char* path = app->config.diskwriter_path;
@@ -40,15 +41,14 @@ void audiofn(void* arg, audio_frame* frame) {
   app->audio_frame = nullptr;
 }
 
-void app_audio_make(App*) {
-  audio_io_make(&audio);
-  // A file being rendered must be complete however the process ends.
-  app_at_exit(audio_io_close_at_exit, nullptr);
+void app_audio_make(App* app) {
+  audio_io_make(&app->audio_output);
+  audio_io_watch(app->audio_output, &app->stop);
 }
 
 void app_audio_setup(App* app) {
   audio_device** list = nullptr;
-  audio_io_define(audio, &list);
+  audio_io_define(app->audio_output, &list);
   audio_device* chosen = nullptr;
   for (int i = 0; list != nullptr && list[i] != nullptr; ++i) {
     if (audio_device_is_realtime(list[i]) == !app->config.diskwriter) {
@@ -71,9 +71,23 @@ void app_audio_setup(App* app) {
   app->audio = chosen;
 }
 
-void app_audio_commit(App* app) { audio_io_commit(audio, app->audio); }
+int app_audio_commit(App* app) {
+  int error = audio_io_commit(app->audio_output, app->audio);
+  if (error == paNoError) return 1;
+  // A file that cannot be written ends the render before it starts; a sound
+  // device that cannot be opened only leaves the program without sound.
+  if (!audio_device_is_realtime(app->audio)) return 0;
+  printf("WARNING: no sound: %s\n", Pa_GetErrorText(error));
+  app_quit(app, APP_STREAM_AUDIO);
+  return 1;
+}
+
+void app_audio_start_clock(App* app) {
+  if (app->audio != nullptr && app->audio->channel != nullptr)
+    avstream_start(app->audio->channel, !audio_device_is_realtime(app->audio));
+}
 
 void app_audio_finish(App* app) {
-  audio_io_finish(&audio);
+  audio_io_finish(&app->audio_output);
   app->audio = nullptr;
 }

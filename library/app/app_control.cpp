@@ -13,7 +13,7 @@ double time_now(void*) { return get_milliseconds(); }
 
 void* controlin_thread(void* arg) {
   auto* app = static_cast<App*>(arg);
-  while (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
+  while (app_has_stream(app, APP_STREAM_CONTROL_IN) && !stop_raised(&app->stop)) {
     app_controlin(app, avstream_time(app->control_channel));
     inthread_sleep(5.0);
   }
@@ -46,5 +46,8 @@ void app_control_thread_start(App* app) {
 
 void app_control_finish(App* app) {
   if (app->control_thread_running) thread_waitfor(&app->control_thread);
+  app->control_thread_running = 0;
+  if (app->control_channel != nullptr) avstream_destroy(app->control_channel);
+  app->control_channel = nullptr;
   app_bus_destroy(app);
 }

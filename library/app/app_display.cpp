@@ -12,8 +12,6 @@
 
 namespace {
 
-display_io_handle display_handle;
-
 void app_display(void* user, display_frame* frame) {
   auto* app = static_cast<App*>(user);
   if (!app_has_stream(app, APP_STREAM_DISPLAY)) {
@@ -55,11 +53,22 @@ char* file_stem(const App* app) {
 
 }  // namespace
 
-void app_display_make(App*) { display_io_make(&display_handle); }
+int app_display_make(App* app) {
+  auto* handle = new display_io_handle{};
+  display_io_make(handle);
+  if (handle->io == nullptr) {
+    delete handle;
+    return 0;
+  }
+  display_io_watch(handle, &app->stop);
+  app->display_io = handle;
+  return 1;
+}
 
 void app_display_setup(App* app) {
+  display_io_handle* handle = app->display_io;
   display_device** list = nullptr;
-  display_io_define(&display_handle, &list);
+  display_io_define(handle, &list);
   display_device* chosen = nullptr;
   for (int i = 0; list != nullptr && list[i] != nullptr; ++i) {
     if (display_device_is_realtime(list[i]) != (app->config.diskwriter != 0)) {
@@ -68,7 +77,7 @@ void app_display_setup(App* app) {
     }
   }
   if (chosen == nullptr) {
-    display_io_commit(&display_handle, nullptr);
+    display_io_commit(handle, nullptr);
     app->config.streams &= ~static_cast<int32_t>(APP_STREAM_DISPLAY);
     return;
   }
@@ -85,6 +94,14 @@ void app_display_setup(App* app) {
 }
 
 void app_display_run(App* app) {
-  display_io_commit(&display_handle, app->display);
-  display_io_finish(&display_handle);
+  display_io_commit(app->display_io, app->display);
+  display_io_finish(app->display_io);
+}
+
+void app_display_finish(App* app) {
+  if (app->display_io == nullptr) return;
+  display_io_teardown(app->display_io);
+  delete app->display_io;
+  app->display_io = nullptr;
+  app->display = nullptr;
 }

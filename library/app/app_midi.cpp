@@ -12,9 +12,6 @@
 
 namespace {
 
-// One MIDI client per process.
-midi_io* the_midi_io;
-
 constexpr double kTickMs = 1000.0 / 3640.0;
 
 }  // namespace
@@ -48,7 +45,7 @@ void* midiout_thread(void* arg) {
   if (channel != nullptr && !app_has_stream(app, APP_STREAM_DISPLAY)) avstream_start(channel, 0);
   double t0 = get_milliseconds();
   if (app->handler(APP_STREAM_MIDI_OUT, APP_BEGIN, app) == APP_END) app_quit(app, APP_STREAM_MIDI_OUT);
-  while (app_has_stream(app, APP_STREAM_MIDI_OUT)) {
+  while (app_has_stream(app, APP_STREAM_MIDI_OUT) && !stop_raised(&app->stop)) {
     double elapsed = get_milliseconds() - t0;
     // Catch up tick by tick after a late wake-up, but never call a handler
     // whose stream has just ended.
@@ -69,16 +66,16 @@ void* midiout_thread(void* arg) {
 }
 
 void app_midi_setup(App* app, uint32_t flags) {
-  midi_io_make(&the_midi_io);
+  midi_io_make(&app->midi_client);
   midi_device* out = nullptr;
   midi_device* in = nullptr;
   if (flags & APP_STREAM_MIDI_OUT) {
-    midi_io_define_device(the_midi_io, &out);
+    midi_io_define_device(app->midi_client, &out);
     midi_device_set_name(out, "tidepool:out");
     midi_device_enable_out(out);
   }
   if (flags & APP_STREAM_MIDI_IN) {
-    midi_io_define_device(the_midi_io, &in);
+    midi_io_define_device(app->midi_client, &in);
     midi_device_set_name(in, "tidepool:in");
     midi_device_in(in, app_midifn, app);
   }
@@ -90,7 +87,7 @@ void app_midi_setup(App* app, uint32_t flags) {
 
 void app_midi_commit(App* app) {
   if (app->midi_in == nullptr && app->midi_out == nullptr) return;
-  midi_io_commit(the_midi_io);
+  midi_io_commit(app->midi_client);
   if (app->midi_out != nullptr) {
     app->midi_out_ms = 0;
     app->midi_out_ticks = 0;
@@ -100,9 +97,11 @@ void app_midi_commit(App* app) {
 }
 
 void app_midi_finish(App* app) {
-  // The thread ends with its stream; join it even if the stream already quit.
+  // The thread ends with its stream or the stop; join it even if the stream already quit.
   if (app->midi_out_thread.record != nullptr) thread_waitfor(&app->midi_out_thread);
-  midi_io_finish(&the_midi_io);
+  if (app->midi_out_channel != nullptr) avstream_destroy(app->midi_out_channel);
+  app->midi_out_channel = nullptr;
+  if (app->midi_client != nullptr) midi_io_finish(&app->midi_client);
   app->midi_in = nullptr;
   app->midi_out = nullptr;
 }

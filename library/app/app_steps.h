@@ -6,7 +6,7 @@
 
 struct App;
 
-void app_display_make(App* app);                 // makes the display I/O
+int app_display_make(App* app);                  // makes the display I/O; 0 without a display
 void app_audio_make(App* app);                   // makes the audio I/O
 void app_midi_setup(App* app, uint32_t flags);   // MIDI devices, or clears 16 / 32
 void app_audio_setup(App* app);                  // chooses, names and attaches the device
@@ -15,22 +15,20 @@ void app_control_setup(App* app, uint32_t flags);  // the control bus
 void app_background_start(App* app);
 void app_midi_commit(App* app);
 void app_control_thread_start(App* app);
-void app_audio_commit(App* app);
-void app_display_run(App* app);                  // normally does not return
+int app_audio_commit(App* app);                  // 0 when a rendered file cannot be written
+void app_audio_start_clock(App* app);            // the clock, when no display starts it
+void app_display_run(App* app);                  // returns once a stop is raised
 void app_audio_finish(App* app);
 void app_midi_finish(App* app);
 void app_control_finish(App* app);
+void app_display_finish(App* app);               // frees the display I/O if it never ran
 void app_background_wait(App* app);
-// Starts the thread that turns SIGINT and SIGTERM into app_exit(0).
-void app_signal_start();
+
+// SIGINT and SIGTERM raise the app's stop (status 0) while the main sequence
+// runs; blocked in every thread it starts, and taken by a thread of its own.
+void app_signals_start(App* app);
+void app_signals_stop(App* app);
+
 // The runtime's audio frame callback (registered with the audio device).
 struct audio_frame;
 void audiofn(void* app, audio_frame* frame);
-
-// Work that must be done before the process exits from any thread (closing a
-// file being written, for instance). Runs once, latest registration first.
-using app_exit_hook = void (*)(void* arg);
-void app_at_exit(app_exit_hook hook, void* arg);
-// Runs the exit hooks, flushes standard output and ends the process without
-// running static destructors under the feet of threads that still run.
-[[noreturn]] void app_exit(int status);

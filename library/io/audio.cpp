@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/stop.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
 
@@ -57,9 +58,9 @@ void audio_io_make(audio_io** result) {
   auto* io = static_cast<audio_io*>(calloc(1, sizeof(audio_io)));
   *result = io;
   if (io == nullptr) return;
-  audio_diskwriter_prepare();
   io->devices[0] = audio_file_writer_make();
   if (io->devices[0] == nullptr || Pa_Initialize() != paNoError) return;
+  io->portaudio = 1;
 
   int count = Pa_GetDeviceCount();
   int preferred = Pa_GetDefaultOutputDevice();
@@ -155,11 +156,14 @@ int audio_io_commit(audio_io* io, audio_device* device) {
   device->sounding = 0;
   if (device->kind == AUDIO_DEVICE_FILE_WRITER) {
     auto* writer = reinterpret_cast<audio_file_writer*>(device);
-    if (writer->blocks == nullptr) {
-      io->finished.store(1);
-      return paInsufficientMemory;
-    }
-    return thread_start(&writer->thread, diskwriter_thread, io) == 0 ? paNoError : paInternalError;
+    writer->io = io;
+    if (writer->sample_type == 0) writer->sample_type = SF_FORMAT_PCM_16;
+    PaError error = paNoError;
+    if (writer->blocks == nullptr) error = paInsufficientMemory;
+    else if (!audio_file_writer_open(writer)) error = paBadIODeviceCombination;
+    else if (thread_start(&writer->thread, diskwriter_thread, io) != 0) error = paInternalError;
+    if (error != paNoError) io->finished.store(1);
+    return error;
   }
   auto* realtime = reinterpret_cast<audio_realtime_device*>(device);
   if (!audio_realtime_prepare(realtime)) {
@@ -234,6 +238,29 @@ int portaudio_callback(const void*, void* output, unsigned long frames, const Pa
   return result;
 }
 
+void audio_io_watch(audio_io* io, stop_request* stop) {
+  if (io != nullptr) io->stop = stop;
+}
+
+namespace {
+
+int stop_raised_for(const audio_io* io) { return io->stop != nullptr && stop_raised(io->stop); }
+
+void finish_realtime(audio_io* io, audio_realtime_device* device) {
+  if (device->stream != nullptr) {
+    // Without a stop to watch, the stream ends when its handler goes silent.
+    while (!stop_raised_for(io) && Pa_IsStreamActive(device->stream) == 1) Pa_Sleep(10);
+    // The stream's time is about to go: the clock keeps the last reading.
+    if (device->head.channel != nullptr) avstream_channel_stop(device->head.channel);
+    Pa_StopStream(device->stream);
+    Pa_CloseStream(device->stream);
+    device->stream = nullptr;
+  }
+  audio_realtime_release(device);
+}
+
+}  // namespace
+
 void audio_io_finish(audio_io** pointer) {
   audio_io* io = *pointer;
   if (io == nullptr) return;
@@ -245,21 +272,14 @@ void audio_io_finish(audio_io** pointer) {
       if (writer->thread.record != nullptr)
         while (!thread_waitfor(&writer->thread)) inthread_sleep(1.0);
     } else {
-      auto* realtime = reinterpret_cast<audio_realtime_device*>(device);
-      if (realtime->stream != nullptr) {
-        while (Pa_IsStreamActive(realtime->stream) == 1) Pa_Sleep(1000);
-        // The stream's time is about to go: the clock keeps the last reading.
-        if (device->channel != nullptr) avstream_channel_stop(device->channel);
-        Pa_CloseStream(realtime->stream);
-        realtime->stream = nullptr;
-      }
-      audio_realtime_release(realtime);
+      finish_realtime(io, reinterpret_cast<audio_realtime_device*>(device));
     }
   }
   for (int i = 0; i < AUDIO_MAX_DEVICES && io->devices[i] != nullptr; ++i) {
-    if (io->devices[i]->channel != nullptr) avstream_channel_stop(io->devices[i]->channel);
+    if (io->devices[i]->channel != nullptr) avstream_destroy(io->devices[i]->channel);
     free_device(io->devices[i]);
   }
+  if (io->portaudio) Pa_Terminate();
   free(io);
   *pointer = nullptr;
 }

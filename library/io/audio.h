@@ -58,10 +58,14 @@ void audio_io_define(audio_io* io, audio_device*** list);
 int audio_device_is_realtime(const audio_device* device);
 int audio_device_command(audio_device* device, const char* command, const char* value);
 void audio_device_attach(audio_device* device, audio_callback callback, void* arg);
+// Opens the file writer's file, or the realtime stream, and starts it;
+// paNoError (0) when it runs.
 int audio_io_commit(audio_io* io, audio_device* device);
+// Ends the committed device (the disk writer finishes its file, a realtime
+// stream is stopped and closed) and frees the I/O record.
 void audio_io_finish(audio_io** io);
 
-// For process exit from any thread: writes the blocks a disk writer has
-// rendered but not yet written and closes its file, so that the file is
-// complete; the writer thread then writes no more. The argument is unused.
-void audio_io_close_at_exit(void* unused);
+// The stop that the disk writer watches (it ends its recording when one is
+// raised) and raises itself, with status 1, when its file cannot be written.
+struct stop_request;
+void audio_io_watch(audio_io* io, stop_request* stop);

@@ -12,10 +12,15 @@ constexpr int AUDIO_MAX_DEVICES = 16;
 constexpr int AUDIO_MAX_REALTIME = 14;
 constexpr int DISKWRITER_BLOCKS = 8;
 
+struct stop_request;
+
 struct audio_io {
   audio_device* devices[AUDIO_MAX_DEVICES];  // file writer, realtime devices, null
   audio_device* committed;
   std::atomic<int32_t> finished;
+  // Watched by the disk writer, and raised when its file cannot be written.
+  stop_request* stop;
+  int32_t portaudio;  // initialised by this record
 };
 
 struct audio_file_writer {
@@ -30,8 +35,7 @@ struct audio_file_writer {
   int32_t sample_type;  // libsndfile subtype: SF_FORMAT_PCM_16 or SF_FORMAT_FLOAT
   audio_io* io;
   audio_frame frame;
-  // Set when the process exit closed the file: the writer thread stops.
-  int32_t closed;
+  int32_t failed;  // a write failed: the recording has ended
 };
 
 struct audio_realtime_device {
@@ -52,7 +56,7 @@ int portaudio_callback(const void* input, void* output, unsigned long frames,
                        const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags status, void* user);
 double audio_device_time(void* device);
 
-// Makes the disk writer's process-wide lock; called before any writer thread.
-void audio_diskwriter_prepare();
+// Opens the writer's file; 0 (after an ERROR line) when it cannot be written.
+int audio_file_writer_open(audio_file_writer* writer);
 // The disk writer's thread body; its argument is the audio I/O record.
 void* diskwriter_thread(void* io);

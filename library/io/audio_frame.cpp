@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "app/perf.h"
+#include "base/perf.h"
 #include "io/audio.h"
 
 // Milliseconds of work per block as a fraction of the 5.805 ms block period.

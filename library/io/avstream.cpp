@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "base/array.h"
 #include "base/thread.h"
@@ -34,6 +35,8 @@ struct avstream_clock {
   // Asks the clock thread to end (avstream_destroy), waking it from its sleep.
   std::atomic<int> quit;
   thread_cond wake;
+  // Channels not yet destroyed by their outputs: the last one ends the clock.
+  int owners;  // under the directory lock
 };
 
 }  // namespace
@@ -59,20 +62,12 @@ struct avstream_channel {
 
 namespace {
 
-array streams_directory;
-thread_lock streams_directory_lock;
-std::atomic<int> directory_once{0};
-std::atomic<int> directory_ready{0};
-
-void directory_prepare() {
-  if (directory_ready.load(std::memory_order_acquire)) return;
-  if (directory_once.fetch_add(1) == 0) {
-    thread_lock_make(&streams_directory_lock);
-    directory_ready.store(1, std::memory_order_release);
-    return;
-  }
-  while (!directory_ready.load(std::memory_order_acquire)) inthread_yield();
-}
+// Outputs of one name share a clock wherever in the process they are made.
+struct clock_directory {
+  std::mutex lock;
+  array clocks;  // avstream_clock*
+};
+clock_directory directory;
 
 int channel_count(avstream_clock* clock) { return array_count(&clock->channels, sizeof(avstream_channel*)); }
 
@@ -201,8 +196,8 @@ void* clock_thread(void* arg) {
 }
 
 avstream_clock* find_or_make_clock(const char* name) {
-  for (int i = 0; i < array_count(&streams_directory, sizeof(avstream_clock*)); ++i) {
-    auto* clock = static_cast<avstream_clock**>(streams_directory.data)[i];
+  for (int i = 0; i < array_count(&directory.clocks, sizeof(avstream_clock*)); ++i) {
+    auto* clock = static_cast<avstream_clock**>(directory.clocks.data)[i];
     if (strcmp(static_cast<const char*>(clock->name.data), name) == 0) return clock;
   }
   auto* clock = static_cast<avstream_clock*>(calloc(1, sizeof(avstream_clock)));
@@ -215,38 +210,76 @@ avstream_clock* find_or_make_clock(const char* name) {
     free(clock);
     return nullptr;
   }
-  array_append(&streams_directory, &clock, sizeof(clock));
+  array_append(&directory.clocks, &clock, sizeof(clock));
   return clock;
+}
+
+void free_clock(avstream_clock* clock) {
+  // The clock thread reads the channels: it ends before they are freed.
+  inthread_lock(&clock->lock);
+  clock->quit.store(1);
+  inthread_cond_signal(&clock->wake);
+  inthread_unlock(&clock->lock);
+  if (clock->thread.record != nullptr)
+    while (!thread_waitfor(&clock->thread)) inthread_sleep(1.0);
+
+  for (int i = 0; i < channel_count(clock); ++i) {
+    avstream_channel* c = channel_at(clock, i);
+    thread_cond_destroy(&c->cond);
+    free(c);
+  }
+  array_reset(&clock->channels);
+  array_reset(&clock->name);
+  thread_cond_destroy(&clock->wake);
+  thread_lock_destroy(&clock->lock);
+  free(clock);
+}
+
+// One owner fewer; the last takes the clock out of the directory and frees it.
+void release_clock(avstream_clock* clock) {
+  std::unique_lock<std::mutex> hold(directory.lock);
+  int last = --clock->owners == 0;
+  if (last) {
+    int count = array_count(&directory.clocks, sizeof(avstream_clock*));
+    auto** clocks = static_cast<avstream_clock**>(directory.clocks.data);
+    for (int i = 0; i < count; ++i) {
+      if (clocks[i] != clock) continue;
+      clocks[i] = clocks[count - 1];
+      array_truncate(&directory.clocks, sizeof(avstream_clock*), count - 1);
+      break;
+    }
+  }
+  hold.unlock();
+  if (last) free_clock(clock);
 }
 
 }  // namespace
 
 avstream_channel* avstream_add_channel(const char* name, avstream_time_fn fn, void* arg) {
-  directory_prepare();
-  inthread_lock(&streams_directory_lock);
-  avstream_clock* clock = find_or_make_clock(name);
-  inthread_unlock(&streams_directory_lock);
-  if (clock == nullptr) return nullptr;
+  avstream_clock* clock = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(directory.lock);
+    clock = find_or_make_clock(name);
+    if (clock == nullptr) return nullptr;
+    clock->owners += 1;
+  }
 
   auto* channel = static_cast<avstream_channel*>(calloc(1, sizeof(avstream_channel)));
-  if (channel == nullptr) return nullptr;
-  channel->clock = clock;
-  channel->fn = fn;
-  channel->arg = arg;
-  if (thread_cond_make(&channel->cond) != 0) {
-    free(channel);
-    return nullptr;
+  int ok = channel != nullptr && thread_cond_make(&channel->cond) == 0;
+  if (ok) {
+    channel->clock = clock;
+    channel->fn = fn;
+    channel->arg = arg;
+    inthread_lock(&clock->lock);
+    array_append(&clock->channels, &channel, sizeof(channel));
+    ok = !clock->channels.failed;
+    inthread_unlock(&clock->lock);
+    if (!ok) thread_cond_destroy(&channel->cond);
   }
-  inthread_lock(&clock->lock);
-  array_append(&clock->channels, &channel, sizeof(channel));
-  int ok = !clock->channels.failed;
-  inthread_unlock(&clock->lock);
-  if (!ok) {
-    thread_cond_destroy(&channel->cond);
-    free(channel);
-    return nullptr;
-  }
-  return channel;
+  if (ok) return channel;
+  free(channel);
+  release_clock(clock);
+  return nullptr;
 }
 
 void avstream_start(avstream_channel* channel, int lockstep) {
@@ -345,36 +378,8 @@ void avstream_channel_stop(avstream_channel* channel) {
 int avstream_is_master(avstream_channel* channel) { return channel->clock->master.load() == channel; }
 
 void avstream_destroy(avstream_channel* channel) {
-  avstream_clock* clock = channel->clock;
-  inthread_lock(&streams_directory_lock);
-  int count = array_count(&streams_directory, sizeof(avstream_clock*));
-  auto** clocks = static_cast<avstream_clock**>(streams_directory.data);
-  for (int i = 0; i < count; ++i) {
-    if (clocks[i] != clock) continue;
-    clocks[i] = clocks[count - 1];
-    array_truncate(&streams_directory, sizeof(avstream_clock*), count - 1);
-    break;
-  }
-  inthread_unlock(&streams_directory_lock);
-
-  // The clock thread reads the channels: it ends before they are freed.
-  inthread_lock(&clock->lock);
-  clock->quit.store(1);
-  inthread_cond_signal(&clock->wake);
-  inthread_unlock(&clock->lock);
-  if (clock->thread.record != nullptr)
-    while (!thread_waitfor(&clock->thread)) inthread_sleep(1.0);
-
-  for (int i = 0; i < channel_count(clock); ++i) {
-    avstream_channel* c = channel_at(clock, i);
-    thread_cond_destroy(&c->cond);
-    free(c);
-  }
-  array_reset(&clock->channels);
-  array_reset(&clock->name);
-  thread_cond_destroy(&clock->wake);
-  thread_lock_destroy(&clock->lock);
-  free(clock);
+  avstream_channel_stop(channel);
+  release_clock(channel->clock);
 }
 
 avstream_fit avstream_fit_readings(const float* s, const float* v, int n) {

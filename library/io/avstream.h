@@ -16,6 +16,8 @@ int avstream_is_rolling(avstream_channel* channel);
 double avstream_time(avstream_channel* channel);
 double avstream_reltime(avstream_channel* channel, double t);
 void avstream_channel_advance(avstream_channel* channel, double start, double end);
+// The output is done with its channel (stopping it); the last channel of a
+// clock to go ends the clock thread and frees the clock with its channels.
 void avstream_destroy(avstream_channel* channel);
 
 // The output whose channel this is has ended: its time function is not called

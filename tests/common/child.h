@@ -29,7 +29,7 @@ int app_child(std::vector<std::string> args, uint32_t flags, AppHandler handler,
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    app_run(static_cast<int>(args.size()), argv.data(), flags, handler);
+    exit_child(app_run(static_cast<int>(args.size()), argv.data(), flags, handler));
   };
   return child_run(body, ms, output, meanwhile);
 }

@@ -18,6 +18,12 @@
 #include "base/thread.h"
 #include "common/test_files.h"
 
+// Ends a forked child with `status`, its output flushed.
+[[noreturn]] inline void exit_child(int status) {
+  fflush(nullptr);
+  _exit(status);
+}
+
 struct Program {
   pid_t pid = -1;
   int out = -1;

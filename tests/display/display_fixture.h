@@ -8,9 +8,7 @@
 #include "arch/opengl/display.h"
 #include "common/test_files.h"
 
-// Makes a display io and commits it to its first device of the given kind.
-// Devices are never freed and a committed one stays taken, so when a test
-// process runs out of them the old ones are handed out again.
+// Makes a display io and commits it to its device of the given kind.
 inline display_device* display_test_commit(display_io_handle* handle, int offline) {
   display_io_make(handle);
   display_device** list = nullptr;
@@ -18,18 +16,6 @@ inline display_device* display_test_commit(display_io_handle* handle, int offlin
   display_device* chosen = nullptr;
   for (int i = 0; list != nullptr && list[i] != nullptr; ++i)
     if (static_cast<int>(list[i]->offline) == offline) chosen = chosen ? chosen : list[i];
-  if (chosen == nullptr) {
-    for (int i = 0; i < display_device_count(); ++i) {
-      display_device* d = display_device_get(i);
-      if (d->io == nullptr || d->io == handle->io) {
-        d->available = 1;
-        d->io = nullptr;
-        display_input_init(d->slots);
-        if (chosen == nullptr && static_cast<int>(d->offline) == offline) chosen = d;
-      }
-    }
-    display_io_define(handle, &list);
-  }
   display_io_commit(handle, chosen);
   return chosen;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "arch/opengl/display.h"
+#include "arch/opengl/glut_state.h"
 #include "display_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "app/perf.h"
+#include "base/perf.h"
 #include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/display_loop.h"
@@ -46,14 +46,9 @@ void draw(void* user, display_frame* frame) {
 struct Loop : testing::Test {
   void SetUp() override {
     fake_now = 100000.0;
-    display_loop_set_clock(fake_clock);
-    display_loop_reset_switching();
     testing::internal::CaptureStdout();
   }
-  void TearDown() override {
-    display_loop_set_clock(nullptr);
-    captured_stdout();
-  }
+  void TearDown() override { captured_stdout(); }
 };
 
 }  // namespace
@@ -61,6 +56,7 @@ struct Loop : testing::Test {
 TEST_F(Loop, PacesAtNinetyFivePercentOfAPeriod) {
   Drawn drawn;
   DisplayWindow w(0, nullptr, draw, &drawn);
+  w.io->clock = fake_clock;
   display_loop_step(&w.handle);  // the first call presents at once
   EXPECT_EQ(std::pair(w.io->frame_counter, drawn.calls), std::pair(1, 1));
   EXPECT_DOUBLE_EQ(drawn.last_time, w.io->presentation_offset);
@@ -80,6 +76,7 @@ TEST_F(Loop, PacesAtNinetyFivePercentOfAPeriod) {
 TEST_F(Loop, WithoutARollingClockFramesAreCountedButNotDrawn) {
   Drawn drawn;
   DisplayWindow w(0, nullptr, draw, &drawn);
+  w.io->clock = fake_clock;
   // A channel whose clock was never started does not roll.
   display_device_command(w.device, "stream_name", "display-not-rolling");
   ASSERT_NE(w.io->channel, nullptr);
@@ -97,6 +94,7 @@ TEST_F(Loop, WithoutARollingClockFramesAreCountedButNotDrawn) {
 TEST_F(Loop, TwoAltReturnsBeforeTheNextCallCauseNoSwitch) {
   Drawn drawn;
   DisplayWindow w(0, nullptr, draw, &drawn);
+  w.io->clock = fake_clock;
   int window = w.io->window;
   core_keyboard_key(w.device, 13, 1);
   core_keyboard_key(w.device, 13, 1);
@@ -126,11 +124,12 @@ TEST_F(Loop, OfflineFramesAreWrittenUprightWithNumberedNames) {
   TempDir dir;
   Drawn drawn;
   DisplayWindow w(1, (dir.path + "/shot").c_str(), draw, &drawn);
+  w.io->clock = fake_clock;
   for (int i = 0; i < 3; ++i) display_loop_step(&w.handle);
   EXPECT_EQ(drawn.calls, 3);
   // Offline frames advance by exactly one period whatever the wall clock does.
   EXPECT_DOUBLE_EQ(drawn.last_time, 2 * w.io->period);
-  capture_flush();  // frames are written on the writer's thread
+  capture_flush(w.io->writer);  // frames are written on the writer's thread
   EXPECT_EQ(numbered_frames(dir.path, "shot"), (std::vector<int>{0, 1, 2}));
   Picture p(frame_name(dir.path, "shot", 2));
   ASSERT_TRUE(p.loaded());
@@ -148,10 +147,10 @@ TEST_F(Loop, OfflineFramesWithoutAPrefixStartWithADash) {
   {
     Drawn drawn;
     DisplayWindow w(1, nullptr, draw, &drawn);
+    w.io->clock = fake_clock;
     display_loop_step(&w.handle);
     display_loop_step(&w.handle);
-  }
-  capture_flush();
+  }  // the window's end waits for its frames
   ASSERT_EQ(chdir(old), 0);
   EXPECT_EQ(numbered_frames(dir.path, ""), (std::vector<int>{0, 1}));
 }
@@ -160,6 +159,7 @@ TEST(FrameWriter, FramesHandedOverBackToBackKeepTheirOwnPixels) {
   TempDir dir;
   const int w = 64, h = 4, frames = 6;
   image capture{IMAGE_KIND_U8, calloc(w * h, 4), w, h, 1, 4, w, 1, 1};
+  frame_writer* writer = frame_writer_make(nullptr);
   for (int f = 0; f < frames; ++f) {
     // The capture's buffer changes hands each time: fill whatever it is now.
     auto* p = static_cast<unsigned char*>(capture.pixels);
@@ -168,9 +168,9 @@ TEST(FrameWriter, FramesHandedOverBackToBackKeepTheirOwnPixels) {
       p[4 * i] = static_cast<unsigned char>(f), p[4 * i + 1] = static_cast<unsigned char>(row);
       p[4 * i + 2] = 7, p[4 * i + 3] = 255;
     }
-    capture_write(&capture, frame_name(dir.path, "f", f).c_str());
+    capture_write(writer, &capture, frame_name(dir.path, "f", f).c_str());
   }
-  capture_flush();
+  frame_writer_destroy(writer);
   for (int f = 0; f < frames; ++f) {
     Picture q(frame_name(dir.path, "f", f));
     ASSERT_TRUE(q.loaded()) << f;
@@ -188,6 +188,7 @@ TEST_F(Loop, ReportsAboutOnceASecondAtThirtyFramesPerSecond) {
   {
     Drawn drawn;
     DisplayWindow w(0, nullptr, draw, &drawn);
+    w.io->clock = fake_clock;
     // The first interval runs from the frames' made time 0 to the presentation
     // offset; then 34 ms each: the 30th frame passes 1000 ms.
     for (int i = 0; i < 29; ++i, fake_now += 34.0) display_loop_step(&w.handle);

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/perf.h"
+#include "base/perf.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 
 #include "app/app.h"
 #include "app/configurator.h"
+#include "arch/opengl/configurator.h"
+#include "arch/opengl/glut_state.h"
 #include "arch/opengl/display.h"
 #include "common/whole_program.h"
 
@@ -91,7 +93,7 @@ struct Configuration : testing::Test {
       static char given[] = "/given";
       static char skip[] = "--no-configurator";
       static char* argv[] = {name, option, given, skip, nullptr};
-      app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler);
+      exit_child(app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler));
     }));
   }
   void start() {

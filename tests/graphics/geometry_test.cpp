@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/perf.h"
+#include "base/perf.h"
 #include "arch/opengl/frame.h"
 #include "arch/opengl/geometry.h"
 #include "gl_fixture.h"

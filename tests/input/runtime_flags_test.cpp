@@ -74,7 +74,7 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
                                                                 : ON_OTHER;
     printf("tick %d %d %.3f\n", where, ticks[i].audio_running, ticks[i].ms);
   }
-  printf("streams %d\n", app->config.streams);
+  printf("streams %d\n", app->config.streams.load());
   fflush(stdout);
   return APP_END;
 }

@@ -40,7 +40,7 @@ int32_t control_only(uint32_t stream, uint32_t phase, App* app) {
 
 int32_t report_streams(uint32_t stream, uint32_t phase, App* app) {
   if (stream != APP_STREAM_CONTROL_IN || phase != APP_STEP) return APP_STEP;
-  printf("streams %d %d %d\n", app->config.streams, app->midi_in != nullptr, app->midi_out != nullptr);
+  printf("streams %d %d %d\n", app->config.streams.load(), app->midi_in != nullptr, app->midi_out != nullptr);
   return APP_END;
 }
 

@@ -13,7 +13,7 @@
 
 #include "app/app.h"
 #include "app/app_steps.h"
-#include "app/perf.h"
+#include "base/perf.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/perf.h"
+#include "base/perf.h"
 #include "common/child.h"
 #include "common/test_files.h"
 #include "io/audio_devices.h"
@@ -248,7 +248,7 @@ int run_child(const std::string& dir, Ending how, int signal_number) {
     child_marker.sleep_ms = how == BY_HANDLER_STOP ? 0 : 0.5;
     std::string program = "diskwriter-child", flag = "--diskwriter";
     char* argv[] = {program.data(), flag.data(), const_cast<char*>(dir.c_str()), nullptr};
-    app_run(3, argv, APP_STREAM_AUDIO, child_handler);
+    exit_child(app_run(3, argv, APP_STREAM_AUDIO, child_handler));
   };
   // Signals come once the clock rolls and some groups are in the file.
   return child_run(body, 20000, nullptr, [&](pid_t pid) {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/app.h"
-#include "app/perf.h"
+#include "base/perf.h"
 #include "piece/boids.h"
 #include "piece/run.h"
 #include "piece/scene.h"
@@ -47,14 +47,14 @@ TEST(Timeline, CameraRampAndParticleFades) {
 }
 
 struct Handler : testing::Test {
-  App* app = static_cast<App*>(calloc(1, sizeof(App)));
+  App* app = new App{};
   // As after "--no-configurator": begin shows no window.
-  Handler() { app_set_wants_configurator(0); }
+  Handler() { app->no_configurator = 1; }
   ~Handler() override {
     auto* score = static_cast<ftable*>(app->state[0]);
     if (score != nullptr) ftable_free(score);
     free(score);
-    free(app);
+    delete app;
   }
   ftable* score() { return static_cast<ftable*>(app->state[0]); }
 };

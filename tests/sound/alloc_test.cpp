@@ -39,7 +39,7 @@ TEST(SoundStep, AllocatesNothing) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "allocation counting needs the plain allocator";
 #else
-  App* app = static_cast<App*>(calloc(1, sizeof(App)));
+  App* app = new App{};
   audio_frame frame{};
   std::vector<float> left(PIPE_BLOCK), right(PIPE_BLOCK);
   frame.left = left.data();
@@ -71,7 +71,7 @@ TEST(SoundStep, AllocatesNothing) {
   EXPECT_GT(peak, 0.0f);
   sound_run(APP_END, app);
   free(app->state[2]);
-  free(app);
+  delete app;
   piece_set_origin_ms(0.0);
 #endif
 }

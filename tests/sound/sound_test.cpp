@@ -109,7 +109,7 @@ TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
 
 // The audio side of the handler as the runtime drives it.
 TEST(Sound, HandlerMakesStepsAndFrees) {
-  App* app = static_cast<App*>(calloc(1, sizeof(App)));
+  App* app = new App{};
   audio_frame frame{};
   std::vector<float> left(PIPE_BLOCK), right(PIPE_BLOCK);
   frame.left = left.data();
@@ -148,7 +148,7 @@ TEST(Sound, HandlerMakesStepsAndFrees) {
   EXPECT_EQ(sound_run(APP_END, app), (int32_t)APP_STEP);
   free(app->state[2]);  // as the runtime does when the stream quits
   piece_set_origin_ms(0.0);
-  free(app);
+  delete app;
 }
 
 }  // namespace

@@ -1,131 +1,150 @@
 #include "arch/opengl/capture.h"
 
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
-#include "app/app_steps.h"
 #include "arch/opengl/image.h"
-#include "base/thread.h"
+#include "base/stop.h"
 #include "stb_image_write.h"
 
 namespace {
 
+// The capture's pixels are malloc'd by the display: the two buffers change
+// hands, so both are held the same way.
+struct malloc_deleter {
+  void operator()(unsigned char* p) const { free(p); }
+};
+using pixel_buffer = std::unique_ptr<unsigned char, malloc_deleter>;
+
+}  // namespace
+
 struct frame_writer {
-  thread_handle thread;
-  thread_lock lock;
-  thread_cond changed;
-  int started;
-  int pending;  // a frame waits in `pixels`
-  void* pixels;
-  size_t pixels_bytes;
-  int32_t width, height;
-  char* name;
-  size_t name_bytes;
+  stop_request* stop = nullptr;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool pending = false;  // a frame waits in `pixels`
+  bool quitting = false;
+  bool failed = false;   // a file could not be written: no more are tried
+  pixel_buffer pixels;
+  size_t pixels_bytes = 0;
+  std::vector<unsigned char> row;
+  int32_t width = 0, height = 0;
+  std::string name;
+  std::thread thread;  // last: starts once the rest is made
 };
 
-frame_writer writer;
+namespace {
 
-int ends_with(const char* text, const char* tail) {
-  size_t n = strlen(text), m = strlen(tail);
-  return n >= m && strcmp(text + n - m, tail) == 0;
+bool ends_with(const std::string& text, const char* tail) {
+  size_t m = strlen(tail);
+  return text.size() >= m && text.compare(text.size() - m, m, tail) == 0;
 }
 
-void turn_upside_down(unsigned char* pixels, int32_t width, int32_t height) {
-  size_t row_bytes = static_cast<size_t>(width) * 4;
-  auto* row = static_cast<unsigned char*>(malloc(row_bytes));
-  if (row == nullptr) return;
-  for (int32_t y = 0; y < height / 2; ++y) {
+void turn_upside_down(frame_writer* w) {
+  size_t row_bytes = static_cast<size_t>(w->width) * 4;
+  w->row.resize(row_bytes);
+  unsigned char* pixels = w->pixels.get();
+  for (int32_t y = 0; y < w->height / 2; ++y) {
     unsigned char* a = pixels + static_cast<size_t>(y) * row_bytes;
-    unsigned char* b = pixels + static_cast<size_t>(height - 1 - y) * row_bytes;
-    memcpy(row, a, row_bytes);
+    unsigned char* b = pixels + static_cast<size_t>(w->height - 1 - y) * row_bytes;
+    memcpy(w->row.data(), a, row_bytes);
     memcpy(a, b, row_bytes);
-    memcpy(b, row, row_bytes);
+    memcpy(b, w->row.data(), row_bytes);
   }
-  free(row);
 }
 
-void write_file(const char* name, unsigned char* pixels, int32_t width, int32_t height) {
-  turn_upside_down(pixels, width, height);
-  if (ends_with(name, ".bmp")) stbi_write_bmp(name, width, height, 4, pixels);
-  else if (ends_with(name, ".tga")) stbi_write_tga(name, width, height, 4, pixels);
+void to_file(void* context, void* data, int size) {
+  fwrite(data, 1, static_cast<size_t>(size), static_cast<FILE*>(context));
 }
 
-void* writer_main(void*) {
-  inthread_lock(&writer.lock);
+// The reason the frame could not be written, or empty when it was.
+std::string write_file(frame_writer* w) {
+  turn_upside_down(w);
+  FILE* file = fopen(w->name.c_str(), "wb");
+  if (file == nullptr) return strerror(errno);
+  int encoded = 1;
+  if (ends_with(w->name, ".bmp")) encoded = stbi_write_bmp_to_func(to_file, file, w->width, w->height, 4, w->pixels.get());
+  else if (ends_with(w->name, ".tga")) encoded = stbi_write_tga_to_func(to_file, file, w->width, w->height, 4, w->pixels.get());
+  int write_error = ferror(file) ? errno : 0;
+  if (fclose(file) != 0 && write_error == 0) write_error = errno;
+  if (write_error != 0) return strerror(write_error);
+  return encoded ? "" : "the image could not be encoded";
+}
+
+void writer_main(frame_writer* w) {
+  std::unique_lock<std::mutex> hold(w->lock);
   for (;;) {
-    while (!writer.pending) inthread_cond_wait(&writer.changed, &writer.lock);
+    w->changed.wait(hold, [w] { return w->pending || w->quitting; });
+    if (!w->pending) return;
     // The frame is the writer's until `pending` drops; the display waits for that.
-    inthread_unlock(&writer.lock);
-    write_file(writer.name, static_cast<unsigned char*>(writer.pixels), writer.width,
-               writer.height);
-    inthread_lock(&writer.lock);
-    writer.pending = 0;
-    inthread_cond_signal(&writer.changed);
+    hold.unlock();
+    std::string why = write_file(w);
+    hold.lock();
+    if (!why.empty()) {
+      printf("ERROR: cannot write frame \"%s\": %s\n", w->name.c_str(), why.c_str());
+      fflush(stdout);
+      w->failed = true;
+      if (w->stop != nullptr) stop_raise(w->stop, 1);
+    }
+    w->pending = false;
+    w->changed.notify_all();
   }
-  return nullptr;
-}
-
-void flush_at_exit(void*) { capture_flush(); }
-
-// Waits, holding the lock, until no frame is pending.
-void wait_idle() {
-  while (writer.pending) inthread_cond_wait(&writer.changed, &writer.lock);
-}
-
-int start_writer() {
-  if (writer.started) return 1;
-  thread_lock_make(&writer.lock);
-  thread_cond_make(&writer.changed);
-  thread_make(&writer.thread);
-  if (thread_start(&writer.thread, writer_main, nullptr) != 0) return 0;
-  writer.started = 1;
-  app_at_exit(flush_at_exit, nullptr);
-  return 1;
-}
-
-int ensure_bytes(void** buffer, size_t* have, size_t want) {
-  if (*have >= want) return 1;
-  void* grown = realloc(*buffer, want);
-  if (grown == nullptr) return 0;
-  *buffer = grown;
-  *have = want;
-  return 1;
 }
 
 }  // namespace
 
-void capture_write(image* capture, const char* name) {
-  if (capture->pixels == nullptr || capture->kind != IMAGE_KIND_U8 ||
+frame_writer* frame_writer_make(stop_request* stop) {
+  auto* w = new frame_writer;
+  w->stop = stop;
+  w->thread = std::thread(writer_main, w);
+  return w;
+}
+
+void frame_writer_destroy(frame_writer* w) {
+  if (w == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(w->lock);
+    w->quitting = true;
+  }
+  w->changed.notify_all();
+  w->thread.join();
+  delete w;
+}
+
+void capture_write(frame_writer* w, image* capture, const char* name) {
+  if (w == nullptr || capture->pixels == nullptr || capture->kind != IMAGE_KIND_U8 ||
       capture->stride != capture->width || capture->components != 4)
     return;
   size_t bytes = static_cast<size_t>(capture->width) * capture->height * 4;
-  size_t name_bytes = strlen(name) + 1;
-  if (!start_writer()) {
-    write_file(name, static_cast<unsigned char*>(capture->pixels), capture->width,
-               capture->height);
-    return;
-  }
-  inthread_lock(&writer.lock);
-  wait_idle();
-  if (ensure_bytes(&writer.pixels, &writer.pixels_bytes, bytes) &&
-      ensure_bytes(reinterpret_cast<void**>(&writer.name), &writer.name_bytes, name_bytes)) {
-    memcpy(writer.name, name, name_bytes);
-    // The writer's spare buffer becomes the next capture: no copy, no allocation.
-    void* spare = writer.pixels;
-    writer.pixels = capture->pixels;
-    writer.pixels_bytes = bytes;
-    capture->pixels = spare;
-    writer.width = capture->width;
-    writer.height = capture->height;
-    writer.pending = 1;
-    inthread_cond_signal(&writer.changed);
-  }
-  inthread_unlock(&writer.lock);
+  std::unique_lock<std::mutex> hold(w->lock);
+  w->changed.wait(hold, [w] { return !w->pending; });
+  if (w->failed) return;
+  // The capture's pixels go to the writer and its spare buffer becomes the
+  // next capture: no copy, and no allocation once both exist.
+  pixel_buffer spare = std::move(w->pixels);
+  if (spare == nullptr || w->pixels_bytes < bytes) spare.reset(static_cast<unsigned char*>(malloc(bytes)));
+  if (spare == nullptr) return;
+  w->pixels.reset(static_cast<unsigned char*>(capture->pixels));
+  w->pixels_bytes = bytes;
+  capture->pixels = spare.release();
+  w->width = capture->width;
+  w->height = capture->height;
+  w->name = name;
+  w->pending = true;
+  w->changed.notify_all();
 }
 
-void capture_flush() {
-  if (!writer.started) return;
-  inthread_lock(&writer.lock);
-  wait_idle();
-  inthread_unlock(&writer.lock);
+void capture_flush(frame_writer* w) {
+  if (w == nullptr) return;
+  std::unique_lock<std::mutex> hold(w->lock);
+  w->changed.wait(hold, [w] { return !w->pending; });
 }

@@ -4,11 +4,19 @@
 #pragma once
 
 struct image;
+struct frame_writer;
+struct stop_request;
+
+// A writer that raises `stop` (status 1) when a file cannot be written.
+frame_writer* frame_writer_make(stop_request* stop);
+// Waits for the frame in hand, then ends the thread.
+void frame_writer_destroy(frame_writer* writer);
 
 // Hands over the pixels of `capture` (rows bottom first, as GL reads them)
 // to be written upright to `name` (.tga or .bmp): first waits for the frame
 // before, then exchanges the capture's pixels with the writer's spare buffer.
-// Writes nothing when the capture is not plain 8-bit rows.
-void capture_write(image* capture, const char* name);
-// Returns when every frame handed over is in its file. Also runs at exit.
-void capture_flush();
+// Writes nothing when the capture is not plain 8-bit rows, or once a write
+// has failed.
+void capture_write(frame_writer* writer, image* capture, const char* name);
+// Returns when every frame handed over is in its file.
+void capture_flush(frame_writer* writer);

@@ -9,67 +9,40 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_steps.h"
-#include "app/perf.h"
 #include "arch/opengl/capture.h"
+#include "arch/opengl/glut_state.h"
+#include "base/perf.h"
+#include "base/stop.h"
+#include "base/thread.h"
 #include "io/avstream.h"
-
-display_io_handle* glut_io;
-int glut_must_initialize_p = 1;
-int glew_must_initialize_p = 1;
 
 namespace {
 
-display_device* devices[DISPLAY_MAX_DEVICES + 1];
-int next_device;
-
-void register_device(int offline) {
-  if (next_device >= DISPLAY_MAX_DEVICES) return;
+display_device* make_device(display_io* io, int offline) {
   auto* device = static_cast<display_device*>(calloc(1, sizeof(display_device)));
-  if (device == nullptr) return;
+  if (device == nullptr) return nullptr;
   device->offline = offline ? 1 : 0;
   device->fullscreen_capable = offline ? 0 : 1;
   device->screen_width = glutGet(GLUT_SCREEN_WIDTH);
   device->screen_height = glutGet(GLUT_SCREEN_HEIGHT);
   device->available = 1;
+  device->last_device_check = -1600.0;
   display_input_init(device->slots);
-  devices[next_device++] = device;
+  (void)io;
+  return device;
 }
 
-int is_registered(const display_device* device) {
-  for (int i = 0; i < next_device; ++i)
-    if (devices[i] == device) return 1;
+void free_device(display_device* device) {
+  array_reset(&device->file_prefix);
+  free(device->capture.pixels);
+  for (input_slot& slot : device->slots) array_reset(&slot.handlers);
+  free(device);
+}
+
+int is_own_device(const display_io* io, const display_device* device) {
+  for (const display_device* d : io->devices)
+    if (d != nullptr && d == device) return 1;
   return 0;
-}
-
-// freeglut ends the process itself when no display can be opened; say why
-// and how to run without a screen instead.
-Display* require_x_display() {
-  Display* display = XOpenDisplay(nullptr);
-  if (display != nullptr) return display;
-  const char* name = getenv("DISPLAY");
-  printf(
-      "ERROR: no X display could be opened (DISPLAY is %s%s%s); to run without a screen, "
-      "start the program under a virtual X server, for example: "
-      "xvfb-run -a -s \"-screen 0 1920x1080x24\" PROGRAM [ARGUMENTS]\n",
-      name ? "\"" : "", name ? name : "not set", name ? "\"" : "");
-  app_exit(1);
-}
-
-void initialize_glut() {
-  // Held open across glutInit: a server left without clients resets, and
-  // refuses connections while it does.
-  Display* probe = require_x_display();
-  static char title[] = "title";
-  static char* argv[] = {title, nullptr};
-  int argc = 1;
-  glutInit(&argc, argv);
-  // Registered after glutInit, so it runs before freeglut's own clean-up.
-  atexit(display_note_process_exit);
-  XCloseDisplay(probe);
-  // Closing the window from the window manager goes through my_exit.
-  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
-  glut_must_initialize_p = 0;
 }
 
 double device_base_telltime(void* arg) {
@@ -79,22 +52,22 @@ double device_base_telltime(void* arg) {
 
 }  // namespace
 
-int display_device_count() { return next_device; }
-display_device* display_device_get(int index) {
-  return index >= 0 && index < next_device ? devices[index] : nullptr;
+void display_io_make(display_io_handle* handle) {
+  handle->title = "";
+  handle->io = nullptr;
+  if (!glut_initialize()) return;
+  auto* io = static_cast<display_io*>(calloc(1, sizeof(display_io)));
+  if (io == nullptr) return;
+  io->period = 1000.0 / 30.0;
+  io->clock = get_milliseconds;
+  display_stats_reset(&io->stats);
+  io->devices[0] = make_device(io, 0);
+  io->devices[1] = make_device(io, 1);
+  handle->io = io;
 }
 
-void display_io_make(display_io_handle* handle) {
-  if (glut_must_initialize_p) initialize_glut();
-  register_device(0);
-  register_device(1);
-  auto* io = static_cast<display_io*>(calloc(1, sizeof(display_io)));
-  if (io != nullptr) {
-    io->period = 1000.0 / 30.0;
-    display_stats_reset(&io->stats);
-  }
-  handle->title = "";
-  handle->io = io;
+void display_io_watch(display_io_handle* handle, stop_request* stop) {
+  if (handle->io != nullptr) handle->io->stop = stop;
 }
 
 void display_io_define(display_io_handle* handle, display_device*** list) {
@@ -102,13 +75,13 @@ void display_io_define(display_io_handle* handle, display_device*** list) {
   *list = nullptr;
   if (io == nullptr) return;
   free(io->define_list);
-  io->define_list = static_cast<display_device**>(calloc(next_device + 1, sizeof(display_device*)));
+  io->define_list = static_cast<display_device**>(calloc(3, sizeof(display_device*)));
   if (io->define_list == nullptr) return;
   int n = 0;
-  for (int i = 0; i < next_device; ++i) {
-    if (devices[i]->available && devices[i]->io == nullptr) {
-      devices[i]->io = io;
-      io->define_list[n++] = devices[i];
+  for (display_device* device : io->devices) {
+    if (device != nullptr && device->available && device->io == nullptr) {
+      device->io = io;
+      io->define_list[n++] = device;
     }
   }
   *list = io->define_list;
@@ -117,9 +90,9 @@ void display_io_define(display_io_handle* handle, display_device*** list) {
 void display_io_commit(display_io_handle* handle, display_device* device) {
   display_io* io = handle->io;
   if (io == nullptr) return;
-  for (int i = 0; i < next_device; ++i)
-    if (devices[i] != device && devices[i]->io == io) devices[i]->io = nullptr;
-  if (device != nullptr && is_registered(device)) {
+  for (display_device* d : io->devices)
+    if (d != nullptr && d != device && d->io == io) d->io = nullptr;
+  if (device != nullptr && is_own_device(io, device)) {
     device->io = io;
     device->available = 0;
     frame_make(&io->frames[0], io->presentation_offset, &io->stats, &io->hooks);
@@ -253,6 +226,7 @@ void display_io_open(display_io_handle* handle) {
     free(device->capture.pixels);
     device->capture = image{IMAGE_KIND_U8, calloc(static_cast<size_t>(view.width) * view.height, 4),
                             view.width, view.height, 1, 4, view.width, 1, 1};
+    if (io->writer == nullptr) io->writer = frame_writer_make(io->stop);
   }
 
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | GLUT_MULTISAMPLE);
@@ -268,19 +242,10 @@ void display_io_open(display_io_handle* handle) {
 
 void display_io_teardown(display_io_handle* handle) {
   display_io* io = handle->io;
-  glut_io = nullptr;
+  if (glut_io == handle) glut_io = nullptr;
   if (io == nullptr) return;
-  display_device* device = io->device;
-  if (device != nullptr) {
-    capture_flush();
-    array_reset(&device->file_prefix);
-    free(device->capture.pixels);
-    device->capture = image{};
-    for (input_slot& slot : device->slots) {
-      slot.id = 0;
-      array_reset(&slot.handlers);
-    }
-  }
+  // Every frame handed to the writer is in its file before the io goes.
+  frame_writer_destroy(io->writer);
   int32_t n = array_count(&io->hooks, sizeof(frame_hook));
   for (int32_t i = 0; i < n; ++i) {
     auto* hook = static_cast<frame_hook*>(array_element(&io->hooks, sizeof(frame_hook), i));
@@ -293,21 +258,30 @@ void display_io_teardown(display_io_handle* handle) {
   frame_delete(&io->frames[0]);
   frame_delete(&io->frames[1]);
   if (io->channel != nullptr) avstream_destroy(io->channel);
+  for (display_device* device : io->devices)
+    if (device != nullptr) free_device(device);
   free(io->define_list);
   free(io);
   handle->io = nullptr;
 }
 
 void display_io_finish(display_io_handle* handle) {
-  if (handle->io == nullptr || handle->io->device == nullptr) return;
-  display_io_open(handle);
-  glutMainLoop();
+  if (handle->io == nullptr) return;
+  if (handle->io->device != nullptr) {
+    display_io_open(handle);
+    glutMainLoop();
+    // The main loop has taken GLUT down with it: a later display starts afresh.
+    glut_must_initialize_p = 1;
+    glew_must_initialize_p = 1;
+  }
   display_io_teardown(handle);
 }
 
-void display_io_stop() { app_exit(0); }
+void display_io_stop(display_io* io) {
+  if (io != nullptr && io->stop != nullptr) stop_raise(io->stop, 0);
+}
 
-void my_exit() {
+void my_exit(display_io* io) {
   perf_log("quit\n");
-  app_exit(0);
+  display_io_stop(io);
 }

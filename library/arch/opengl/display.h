@@ -10,6 +10,8 @@
 
 struct avstream_channel;
 struct display_io;
+struct frame_writer;
+struct stop_request;
 
 using display_fn = void (*)(void* user, display_frame* frame);
 using display_context_fn = int32_t (*)(void* user, display_context* context);
@@ -28,7 +30,14 @@ struct display_device {
   uint32_t need_joystick;
   input_slot slots[3];  // mouse, joystick, keyboard
   display_io* io;       // the display io that claimed the device
+  // Input callbacks are looked for again at most every 1.5 s.
+  double last_device_check;
+  uint32_t last_joystick_mask;
+  int32_t last_mouse_button;
 };
+
+// The wall clock the display loop reads (get_milliseconds unless replaced).
+using display_loop_clock_fn = double (*)();
 
 struct display_io {
   display_device* device;
@@ -55,6 +64,14 @@ struct display_io {
   int32_t blue_bits;
   double last_frame_at;  // device time (ms from start) of the last frame begun
   int32_t rolled_frames;  // offline: frames drawn while the clock rolls
+  display_device* devices[3];  // realtime, offline, null: made and freed with the io
+  // Raised when the display ends, on Escape or when the window is closed;
+  // once raised, the loop leaves the main loop and finish returns.
+  stop_request* stop;
+  frame_writer* writer;  // offline: writes the captured frames
+  display_loop_clock_fn clock;
+  int32_t switching;        // a full-screen switch is in progress
+  int32_t switch_attempts;  // frames skipped while switching
 };
 
 struct display_io_handle {
@@ -62,26 +79,23 @@ struct display_io_handle {
   display_io* io;
 };
 
-constexpr int DISPLAY_MAX_DEVICES = 15;
-
-// The handle whose window is open; null outside display_io_finish.
-extern display_io_handle* glut_io;
-extern int glut_must_initialize_p;
-extern int glew_must_initialize_p;
-
+// Makes the display io with its two devices; initialises GLUT the first
+// time. Leaves handle->io null, after an ERROR line, when no X display can be
+// opened.
 void display_io_make(display_io_handle* handle);
+// The stop the display raises when it ends and watches to know when to end.
+void display_io_watch(display_io_handle* handle, stop_request* stop);
 void display_io_define(display_io_handle* handle, display_device*** list);
 void display_io_commit(display_io_handle* handle, display_device* device);
-// Opens the window and runs the GLUT main loop; returns only if it does.
+// Opens the window and runs the GLUT main loop until a stop is raised; then
+// closes the window and frees the io.
 void display_io_finish(display_io_handle* handle);
 // The parts of finish: the window before the main loop, the cleanup after it.
 void display_io_open(display_io_handle* handle);
 void display_io_teardown(display_io_handle* handle);
-[[noreturn]] void display_io_stop();
-[[noreturn]] void my_exit();
-
-int display_device_count();
-display_device* display_device_get(int index);
+// Ends the display: raises its stop, which the loop answers by leaving.
+void display_io_stop(display_io* io);
+void my_exit(display_io* io);
 int display_device_is_realtime(const display_device* device);
 int display_device_bpp(const display_device* device);
 void display_device_resolution_in_px(const display_device* device, int32_t size[2]);
@@ -112,7 +126,6 @@ void display_viewport_for(int game_mode, int32_t width, int32_t height, int32_t 
 
 // Window and GLUT callbacks.
 void glut_make_window(display_io_handle* handle, int fullscreen);
-void display_note_process_exit();
 void glut_delete_window(display_io_handle* handle, int leaving_game_mode);
 void glut_toggle_fullscreen(display_io_handle* handle);
 void glut_reshape_cb(int width, int height);

@@ -6,40 +6,38 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/perf.h"
 #include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/framebuffer_texture.h"
+#include "arch/opengl/glut_state.h"
+#include "base/perf.h"
+#include "base/stop.h"
 #include "base/thread.h"
 #include "io/avstream.h"
 
 namespace {
 
-display_loop_clock_fn loop_clock = get_milliseconds;
-int switching;
-int switch_attempts;
-
 // Full-screen check: starts a switch when the wish and the mode differ.
 void check_fullscreen(display_io_handle* handle) {
-  display_device* device = handle->io->device;
+  display_io* io = handle->io;
   int active = glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0;
-  if (static_cast<int>(device->fullscreen_wanted != 0) == active) {
-    switching = 0;
-  } else if (!switching) {
-    switching = 1;
-    switch_attempts = 0;
+  if (static_cast<int>(io->device->fullscreen_wanted != 0) == active) {
+    io->switching = 0;
+  } else if (!io->switching) {
+    io->switching = 1;
+    io->switch_attempts = 0;
     glut_toggle_fullscreen(handle);
   }
 }
 
 void skip_frame(display_io_handle* handle) {
-  display_device* device = handle->io->device;
+  display_io* io = handle->io;
   glutSwapBuffers();
-  if (switch_attempts > 4)
+  if (io->switch_attempts > 4)
     printf("not calling display function, switching to %s mode [f: %d].\n",
-           device->fullscreen_wanted ? "fullscreen" : "windowed", switch_attempts);
-  switch_attempts += 1;
-  if (switch_attempts % 64 == 0) {
+           io->device->fullscreen_wanted ? "fullscreen" : "windowed", io->switch_attempts);
+  io->switch_attempts += 1;
+  if (io->switch_attempts % 64 == 0) {
     printf("trying to switch again\n");
     glut_toggle_fullscreen(handle);
   }
@@ -62,24 +60,28 @@ void count_frame(display_io* io, display_frame* shown, const display_frame* prev
 // The application has ended its display: leave, from a window.
 void end_display(display_io_handle* handle) {
   display_device* device = handle->io->device;
-  if (!device->fullscreen_wanted) my_exit();
+  if (!device->fullscreen_wanted) {
+    my_exit(handle->io);
+    return;
+  }
   device->fullscreen_wanted = 0;
   if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
     glut_toggle_fullscreen(handle);
-    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) my_exit();
+    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) my_exit(handle->io);
   }
 }
 
+int stop_raised_for(const display_io* io) { return io->stop != nullptr && stop_raised(io->stop); }
+
+// Asked to stop: the window goes (its context's last users are told first)
+// and GLUT's main loop returns to display_io_finish.
+void leave(display_io_handle* handle) {
+  display_io* io = handle->io;
+  if (io->window > 0) glut_delete_window(handle, glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0);
+  glutLeaveMainLoop();
+}
+
 }  // namespace
-
-void display_loop_set_clock(display_loop_clock_fn clock) {
-  loop_clock = clock != nullptr ? clock : get_milliseconds;
-}
-
-void display_loop_reset_switching() {
-  switching = 0;
-  switch_attempts = 0;
-}
 
 void display_loop_report(display_io* io, int frame_index) {
   display_stats* s = &io->stats;
@@ -121,19 +123,23 @@ void display_loop_capture(display_io* io) {
   char name[4200];
   if (snprintf(name, sizeof name, "%s-%08d.tga", stem, io->frame_counter) >= static_cast<int>(sizeof name))
     return;
-  capture_write(capture, name);
+  capture_write(io->writer, capture, name);
 }
 
 void display_loop_step(display_io_handle* handle) {
   display_io* io = handle->io;
   display_device* device = io->device;
+  if (stop_raised_for(io)) {
+    leave(handle);
+    return;
+  }
   if (io->window > 0) glutSetWindow(io->window);
   attach_input_devices(device, 0);
 
   const int c = io->current, n = 1 - c;
   display_frame* previous = &io->frames[c];
   display_frame* frame = &io->frames[n];
-  double t = device->offline ? io->frame_counter * io->period : loop_clock();
+  double t = device->offline ? io->frame_counter * io->period : io->clock();
   double now = io->presentation_offset + (t - frame->start);
   if (io->frame_counter == 0) {
     previous->start = frame->start = t;
@@ -171,18 +177,21 @@ void display_loop_step(display_io_handle* handle) {
 
   // A skipped frame still holds what it held a turn ago (none after it was
   // made or while the clock stood still), which says nothing of the end.
-  int skipped = switching || switch_attempts > 4;
+  int skipped = io->switching || io->switch_attempts > 4;
   if (skipped) {
     skip_frame(handle);
   } else {
     if (io->channel != nullptr && !rolling) display_frame_commit_none(frame);
     else if (io->display != nullptr) io->display(io->user, frame);
+    // A frame during which the program was asked to stop is not kept: the
+    // outputs end together at the request.
+    if (stop_raised_for(io)) return;
     if (rolling && device->offline) {
       display_loop_capture(io);
       io->rolled_frames += 1;
     }
     glutSwapBuffers();
-    double shown = device->offline ? io->period + previous->shown_at : loop_clock() - frame->start;
+    double shown = device->offline ? io->period + previous->shown_at : io->clock() - frame->start;
     frame->shown_at = shown;
     if (io->channel != nullptr) avstream_channel_advance(io->channel, shown, shown + io->period);
     count_frame(io, frame, previous, n);

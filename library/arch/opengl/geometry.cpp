@@ -7,7 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/perf.h"
+#include "base/perf.h"
 #include "arch/opengl/frame.h"
 #include "arch/opengl/trace.h"
 

@@ -5,13 +5,10 @@
 #include <cmath>
 
 #include "arch/opengl/display.h"
+#include "arch/opengl/glut_state.h"
 #include "base/thread.h"
 
 namespace {
-
-uint32_t last_joystick_mask;
-int last_mouse_button;
-double last_device_check = -1600.0;
 
 // The device whose window is open: GLUT callbacks deliver to it.
 display_device* open_device() {
@@ -93,7 +90,7 @@ void do_keyboard(unsigned char key, int, int) {
 void do_keyboard_up(unsigned char key, int, int) { send_key(3, key); }
 
 void do_mouse(int button, int state, int, int) {
-  last_mouse_button = button;
+  if (display_device* device = open_device()) device->last_mouse_button = button;
   int32_t code = button == GLUT_RIGHT_BUTTON ? 1 : button == GLUT_MIDDLE_BUTTON ? 2 : 0;
   if (state == GLUT_DOWN) send(1, code, 0, 0, INPUT_MOUSE_ID);
   else if (state == GLUT_UP) send(2, code, 0, 0, INPUT_MOUSE_ID);
@@ -114,9 +111,11 @@ static int32_t joystick_direction(int button) {
 }
 
 void do_joystick(unsigned int mask, int x, int y, int z) {
+  display_device* device = open_device();
+  if (device == nullptr) return;
   for (int b = 0; b < 24; ++b) {
     uint32_t bit = 1u << b;
-    if (((mask ^ last_joystick_mask) & bit) == 0) continue;
+    if (((mask ^ device->last_joystick_mask) & bit) == 0) continue;
     int pressed = (mask & bit) != 0;
     int32_t direction = joystick_direction(b);
     if (direction < 0) send(pressed ? 1 : 2, b, 0, 0, INPUT_JOYSTICK_ID);
@@ -130,14 +129,14 @@ void do_joystick(unsigned int mask, int x, int y, int z) {
   }
   const int axes[3] = {x, y, z};
   for (int a = 0; a < 3; ++a) send(11, a, 12, input_joystick_position(axes[a]), INPUT_JOYSTICK_ID);
-  last_joystick_mask = mask;
+  device->last_joystick_mask = mask;
 }
 
 void attach_input_devices(display_device* device, int force) {
   if (force) device->need_mouse = device->need_keyboard = device->need_joystick = 1;
   double now = get_milliseconds();
-  if (now - last_device_check <= 1500.0) return;
-  last_device_check = now;
+  if (now - device->last_device_check <= 1500.0) return;
+  device->last_device_check = now;
   if (device->need_joystick && glutDeviceGet(GLUT_HAS_JOYSTICK)) {
     glutJoystickFunc(do_joystick, 15);
     device->need_joystick = 0;
@@ -159,7 +158,7 @@ void attach_input_devices(display_device* device, int force) {
 void core_keyboard_key(display_device* device, int32_t key, int alt) {
   if (key == 27) {
     if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE) && glut_io != nullptr) glut_toggle_fullscreen(glut_io);
-    my_exit();
+    my_exit(device->io);
   }
   if (key == 13 && alt) device->fullscreen_wanted = !device->fullscreen_wanted;
 }

@@ -5,38 +5,33 @@
 
 #include <cstdio>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "arch/opengl/display.h"
 #include "arch/opengl/display_loop.h"
+#include "arch/opengl/glut_state.h"
 
 namespace {
 
-// Set while the display itself destroys a window, which freeglut reports
-// through the close callback like a window-manager close.
-int deleting_window;
+// The window's context is about to go: its users let go of it first.
+void release_context(display_io* io) {
+  if (io->detach != nullptr) io->detach(io->user, io->frames[0].context);
+  for (display_frame& frame : io->frames) {
+    frame_closecontext(&frame);
+    frame_drop_texture(&frame);
+  }
+}
 
-// Set once the process has begun to exit: freeglut then destroys its windows
-// and reports them closed, which must not turn into a second, successful exit.
-int process_exiting;
-
+// A window closed from the window manager ends the program; freeglut
+// destroys it once this returns. Windows the display deletes itself are
+// unhooked first.
 void glut_close_cb() {
-  if (!deleting_window && !process_exiting) my_exit();
+  if (glut_io == nullptr || glut_io->io == nullptr) return;
+  display_io* io = glut_io->io;
+  release_context(io);
+  io->window = 0;
+  my_exit(io);
 }
 
 }  // namespace
-
-void display_note_process_exit() {
-  process_exiting = 1;
-#if defined(__SANITIZE_ADDRESS__)
-  // Look for leaks now, while the GL driver is still loaded: freeglut's own
-  // clean-up unloads it next, and its allocations could no longer be told
-  // from ours.
-  __lsan_do_leak_check();
-#endif
-}
 
 int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width,
                              int32_t screen_height) {
@@ -83,7 +78,8 @@ void glut_make_window(display_io_handle* handle, int fullscreen) {
     device->fullscreen_wanted = 0;
     if (io->window <= 0) {
       fprintf(stderr, "Error: could not open window\n");
-      my_exit();
+      my_exit(io);
+      return;
     }
     made = 1;
   }
@@ -117,21 +113,15 @@ void glut_make_window(display_io_handle* handle, int fullscreen) {
 
 void glut_delete_window(display_io_handle* handle, int leaving_game_mode) {
   display_io* io = handle->io;
-  if (io->detach != nullptr) io->detach(io->user, io->frames[0].context);
-  for (display_frame& frame : io->frames) {
-    frame_closecontext(&frame);
-    frame_drop_texture(&frame);
-  }
-  deleting_window = 1;
-  // freeglut calls the close callback later, from the main loop, once the
-  // flag is down again: a window we delete ourselves must not end the program.
+  release_context(io);
+  // freeglut calls the close callback for windows we delete ourselves too:
+  // unhooked, so that it does not end the program.
   if (io->window > 0) {
     glutSetWindow(io->window);
     glutCloseFunc(nullptr);
   }
   if (leaving_game_mode) glutLeaveGameMode();
   else if (io->window > 0) glutDestroyWindow(io->window);
-  deleting_window = 0;
   io->window = 0;
 }
 

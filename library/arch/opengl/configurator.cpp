@@ -1,4 +1,4 @@
-#include "app/configurator.h"
+#include "arch/opengl/configurator.h"
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
 #include "arch/opengl/display.h"
+#include "arch/opengl/glut_state.h"
 #include "arch/opengl/input.h"
 #include "arch/opengl/ui.h"
 #include "arch/opengl/ui_text.h"
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int32_t PATH_CAPACITY = 1024;
+constexpr int32_t PATH_CAPACITY = CONFIGURATOR_PATH_CAPACITY;
 constexpr int32_t KEY_RETURN = 13;
 constexpr int32_t KEY_ESCAPE = 27;
 constexpr float RATIO = static_cast<float>(CONFIGURATOR_WIDTH) / CONFIGURATOR_HEIGHT;
@@ -32,8 +32,9 @@ const float CONTROLS[CONFIG_CONTROLS][4] = {
     {0.85f, 1.6f, -0.6f, -0.85f},   // Run
 };
 
-struct Configurator {
-  App* app;
+}  // namespace
+
+struct configurator {
   int32_t fullscreen;
   int32_t diskwriter;
   char path[PATH_CAPACITY];
@@ -46,8 +47,9 @@ struct Configurator {
   char title[256];
 };
 
-// GLUT callbacks carry no user pointer: the window that is open.
-Configurator* open_configurator;
+namespace {
+
+using Configurator = configurator;
 
 int is_directory(const char* path) {
   struct stat info {};
@@ -95,7 +97,7 @@ void send(Configurator* c, uint32_t id, int32_t code, int32_t value, int32_t cod
 }
 
 void on_display() {
-  if (open_configurator != nullptr) draw(open_configurator);
+  if (glut_configurator != nullptr) draw(glut_configurator);
 }
 
 void on_reshape(int, int) { glutPostRedisplay(); }
@@ -103,7 +105,7 @@ void on_reshape(int, int) { glutPostRedisplay(); }
 // Every press, release and key gets a frame of its own, so that a quick
 // click is seen as a press and then a release.
 void on_mouse(int, int state, int x, int y) {
-  Configurator* c = open_configurator;
+  Configurator* c = glut_configurator;
   if (c == nullptr) return;
   send(c, INPUT_MOUSE_ID, 4, x, 5, y);
   if (state == GLUT_DOWN) send(c, INPUT_MOUSE_ID, 1, 0, 0, 0);
@@ -112,21 +114,21 @@ void on_mouse(int, int state, int x, int y) {
 }
 
 void on_motion(int x, int y) {
-  Configurator* c = open_configurator;
+  Configurator* c = glut_configurator;
   if (c == nullptr) return;
   send(c, INPUT_MOUSE_ID, 4, x, 5, y);
   glutPostRedisplay();
 }
 
 void on_keyboard(unsigned char key, int, int) {
-  Configurator* c = open_configurator;
+  Configurator* c = glut_configurator;
   if (c == nullptr) return;
   send(c, INPUT_KEYBOARD_ID, 1, key, 4, static_cast<signed char>(key));
   draw(c);
 }
 
 void on_close() {
-  if (open_configurator != nullptr) finish(open_configurator, 1);
+  if (glut_configurator != nullptr) finish(glut_configurator, 1);
 }
 
 void open_window(Configurator* c) {
@@ -148,18 +150,6 @@ void close_window(Configurator* c) {
   glutCloseFunc(nullptr);  // freeglut calls it when it gets round to the destruction
   glutDestroyWindow(c->window);
   glutMainLoopEvent();
-}
-
-// Run: the boxes give full screen and rendering; with rendering on, the
-// directory (a private copy; an empty field gives none).
-void apply(const Configurator* c, App* app) {
-  app->config.fullscreen = c->fullscreen ? 1 : 0;
-  app->config.diskwriter = c->diskwriter;
-  if (!c->diskwriter) return;
-  char* copy = c->path[0] != 0 ? strdup(c->path) : nullptr;
-  if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
-  app->config.diskwriter_path = copy;
-  app->diskwriter_path_owned = copy != nullptr;
 }
 
 }  // namespace
@@ -188,17 +178,17 @@ void configurator_control_centre(int control, int32_t pixel[2]) {
   pixel[1] = static_cast<int32_t>((1.0f - y) * 0.5f * CONFIGURATOR_HEIGHT);
 }
 
-int configwindow(App* app) {
-  if (!app_wants_configurator()) return 0;
-  if (glut_must_initialize_p || open_configurator != nullptr) {
+int configurator_run(const char* title, configurator_choices* choices) {
+  if (glut_must_initialize_p || glut_configurator != nullptr) {
     printf("WARNING: no display for the configuration window\n");
     return 0;
   }
   auto* c = static_cast<Configurator*>(calloc(1, sizeof(Configurator)));
   if (c == nullptr) return 0;
-  c->app = app;
-  configurator_default_directory(c->path, PATH_CAPACITY);
-  snprintf(c->title, sizeof(c->title), "%s", app->config.name != nullptr ? app->config.name : "zeal");
+  c->fullscreen = choices->fullscreen;
+  c->diskwriter = choices->diskwriter;
+  snprintf(c->path, PATH_CAPACITY, "%s", choices->path);
+  snprintf(c->title, sizeof(c->title), "%s", title != nullptr ? title : "zeal");
   display_input_init(c->device.slots);
   c->context.device = &c->device;
   ui_make(&c->u);
@@ -209,16 +199,20 @@ int configwindow(App* app) {
   ui_attach(c->u, &c->context);
   ui_keys_clear();
   *ui_mouse_state() = ui_mouse{};
-  open_configurator = c;
+  glut_configurator = c;
   open_window(c);
   while (!c->done) {
     glutMainLoopEvent();
     if (!c->done) inthread_sleep(10.0);
   }
   close_window(c);
-  open_configurator = nullptr;
+  glut_configurator = nullptr;
   int cancelled = c->cancelled;
-  if (!cancelled) apply(c, app);
+  if (!cancelled) {
+    choices->fullscreen = c->fullscreen ? 1 : 0;
+    choices->diskwriter = c->diskwriter;
+    snprintf(choices->path, PATH_CAPACITY, "%s", c->path);
+  }
   ui_detach(c->u, &c->context);
   ui_destroy(&c->u);
   for (input_slot& slot : c->device.slots) array_reset(&slot.handlers);

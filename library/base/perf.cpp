@@ -1,8 +1,9 @@
-#include "app/perf.h"
+#include "base/perf.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -14,33 +15,36 @@ struct perf_statistic {
   int index;
 };
 
-int disabled;
-const char* log_name;
-FILE* log_stream;
-perf_statistic statistics[2] = {{"display-ms", {}, {}, {}, 0}, {"cpu-ms", {}, {}, {}, 0}};
+// The log is one per process: every module writes its timing lines to it.
+struct perf_log_state {
+  int disabled = 0;
+  std::string name;  // empty: standard output
+  FILE* stream = nullptr;
+  perf_statistic statistics[2] = {{"display-ms", {}, {}, {}, 0}, {"cpu-ms", {}, {}, {}, 0}};
+};
+perf_log_state the_log;
 
 perf_statistic* find_statistic(const char* name) {
   if (name == nullptr) return nullptr;
-  for (auto& s : statistics)
+  for (auto& s : the_log.statistics)
     if (strcmp(s.name, name) == 0) return &s;
   return nullptr;
 }
 
 }  // namespace
 
-void perf_logenable(int on) { disabled = on == 0; }
+void perf_logenable(int on) { the_log.disabled = on == 0; }
 
 void perf_logfile(const char* name) {
-  if (name != nullptr && log_name != nullptr && strcmp(name, log_name) == 0) return;
-  log_name = name;
-  if (log_stream != nullptr && log_stream != stdout) {
-    fclose(log_stream);
-    log_stream = nullptr;
-  }
+  std::string wanted = name != nullptr ? name : "";
+  if (wanted == the_log.name && the_log.stream != nullptr) return;
+  the_log.name = wanted;
+  if (the_log.stream != nullptr && the_log.stream != stdout) fclose(the_log.stream);
+  the_log.stream = nullptr;
 }
 
 void perf_log(const char* format, ...) {
-  if (disabled) return;
+  if (the_log.disabled) return;
   va_list arguments;
   va_start(arguments, format);
   perf_log_va(format, arguments);
@@ -48,12 +52,12 @@ void perf_log(const char* format, ...) {
 }
 
 void perf_log_va(const char* format, va_list arguments) {
-  if (log_stream == nullptr) {
-    if (log_name != nullptr) log_stream = fopen(log_name, "wb");
-    if (log_stream == nullptr) log_stream = stdout;
+  if (the_log.stream == nullptr) {
+    if (!the_log.name.empty()) the_log.stream = fopen(the_log.name.c_str(), "wb");
+    if (the_log.stream == nullptr) the_log.stream = stdout;
   }
-  vfprintf(log_stream, format, arguments);
-  fflush(log_stream);
+  vfprintf(the_log.stream, format, arguments);
+  fflush(the_log.stream);
 }
 
 void perf_stat(const char* name, double a, double b, double c) {

@@ -2,7 +2,7 @@
 #pragma once
 
 void perf_logenable(int on);
-// `name` is the caller's and must stay valid; null sends lines to stdout.
+// The log goes to file `name` (copied), or to standard output when null or unopenable.
 void perf_logfile(const char* name);
 void perf_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void perf_log_va(const char* format, __builtin_va_list arguments);

@@ -1,0 +1,23 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/configurator.h"
+#include "arch/opengl/configurator.h"
+
+int configwindow(App* app) {
+  if (!app_wants_configurator(app)) return 0;
+  configurator_choices choices{};
+  configurator_default_directory(choices.path, CONFIGURATOR_PATH_CAPACITY);
+  if (configurator_run(app->config.name, &choices)) return 1;
+  // Run: the boxes give full screen and rendering; with rendering on, the
+  // directory (a private copy; an empty field gives none).
+  app->config.fullscreen = choices.fullscreen;
+  app->config.diskwriter = choices.diskwriter;
+  if (!choices.diskwriter) return 0;
+  char* copy = choices.path[0] != 0 ? strdup(choices.path) : nullptr;
+  if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
+  app->config.diskwriter_path = copy;
+  app->diskwriter_path_owned = copy != nullptr;
+  return 0;
+}

@@ -1,0 +1,39 @@
+#include "arch/opengl/glut_state.h"
+
+#include <GL/freeglut.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+display_io_handle* glut_io;
+configurator* glut_configurator;
+int glut_must_initialize_p = 1;
+int glew_must_initialize_p = 1;
+
+int glut_initialize() {
+  if (!glut_must_initialize_p) return 1;
+  // freeglut ends the process itself when no display can be opened: say why
+  // and how to run without a screen instead. The probe is held open across
+  // glutInit: a server left without clients resets, refusing connections.
+  Display* probe = XOpenDisplay(nullptr);
+  if (probe == nullptr) {
+    const char* name = getenv("DISPLAY");
+    printf(
+        "ERROR: no X display could be opened (DISPLAY is %s%s%s); to run without a screen, "
+        "start the program under a virtual X server, for example: "
+        "xvfb-run -a -s \"-screen 0 1920x1080x24\" PROGRAM [ARGUMENTS]\n",
+        name ? "\"" : "", name ? name : "not set", name ? "\"" : "");
+    return 0;
+  }
+  char title[] = "title";
+  char* argv[] = {title, nullptr};
+  int argc = 1;
+  glutInit(&argc, argv);
+  XCloseDisplay(probe);
+  // Closing a window and leaving the main loop return to us: only the main
+  // sequence ends the program.
+  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+  glut_must_initialize_p = 0;
+  return 1;
+}
