@@ -15,7 +15,6 @@ static int discard(void* arg, const float* left, const float* right) {
 static void BM_PieceAudio(benchmark::State& state) {
   for (auto _ : state) {
     float sum = 0.0f;
-    chords_i = 0;
     sound_render_piece(discard, &sum);
     benchmark::DoNotOptimize(sum);
   }
@@ -63,7 +62,6 @@ BENCHMARK(BM_ReverbBlock);
 static void BM_SoundBlockAt(benchmark::State& state) {
   auto* st = static_cast<sound_state*>(calloc(1, sizeof(sound_state)));
   sound_make(st);
-  chords_i = 0;
   float left[PIPE_BLOCK], right[PIPE_BLOCK];
   int64_t block = 0;
   while (sound_block_ms(block) < state.range(0) * 1000.0) sound_render(st, sound_block_ms(block++), left, right);

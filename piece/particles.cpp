@@ -8,7 +8,6 @@
 
 #include "piece/particlescene.h"
 
-int32_t constraint_frame = 0;
 
 namespace {
 
@@ -333,6 +332,7 @@ void ParticleSystem_make(ParticleSystem* s, prng* g) {
   for (ps_particle& p : s->particles) p.birth_ms = PS_DEAD;
   s->clock_ms = 0;
   s->attractors_used = 0;
+  s->constraint_passes = 0;
   for (int j = 0; j < PS_ATTRACTORS; ++j) make_attractor(&s->attractors[j], g, j);
   s->lift = 0.00026f;
 }
@@ -352,7 +352,7 @@ void ParticleSystem_update(ParticleSystem* s, const controls* c, prng* g, int32_
       step(s, active, attractors, t, lift);
       s->clock_ms += PS_STEP_MS;
     }
-    int32_t frame = constraint_frame++;
+    int32_t frame = s->constraint_passes++;
     if (frame % 2 == 0) constrain(s, g, active, t);
   }
   s->alive = 0;

@@ -56,15 +56,13 @@ struct ParticleSystem {
   int32_t alive;    // live particles at the end of the last update
   double clock_ms;  // time up to which fixed steps have run
   int32_t attractors_used;
+  // Updates with attractors so far; the constraint pass runs on even counts.
+  int32_t constraint_passes;
   ps_attractor attractors[PS_ATTRACTORS];
   float lift;
   ps_particle particles[PS_PARTICLES];
   vec4 paths[PS_ATTRACTORS][PS_PATH_POINTS];
 };
-
-// Counts constraint passes of every system in the process; a pass runs only
-// on even counts, so two systems updated in turn share the parity.
-extern int32_t constraint_frame;
 
 // in = (r, azimuth, polar, w).
 void spherical_to_cartesian(vec4* out, const vec4* in);

@@ -8,43 +8,40 @@
 #include "arch/opengl/geometry.h"
 #include "base/thread.h"
 
-float perftest_cp = 1.0f;
-int32_t perftest_safe_count = 0;
-int32_t perftest_overload_count = 0;
+perftest_scene perftest_scene_make() {
+  perftest_scene test{};
+  test.cp = 1.0f;
+  return test;
+}
 
-perftest_scene perftest_state;
-
-void perftest_update(double t) {
-  perftest_scene* test = &perftest_state;
+void perftest_update(perftest_scene* test, double t) {
   if (test->ps == nullptr) return;
-  ParticleSystem_update(test->ps, &test->load, &test->generator, 0, perftest_cp,
-                        static_cast<float>(t));
+  ParticleSystem_update(test->ps, &test->load, &test->generator, 0, test->cp, static_cast<float>(t));
 }
 
 int32_t perftest_step_result(double t) { return t >= 2000.0 ? APP_END : APP_STEP; }
 
-void perftest_calibrate(double dt) {
+void perftest_calibrate(perftest_scene* test, double dt) {
   if (dt > 22.22222222222222) {
-    if (++perftest_overload_count > 3) {
-      perftest_overload_count = 0;
-      perftest_cp = static_cast<float>(perftest_cp * 0.98);
+    if (++test->overload_count > 3) {
+      test->overload_count = 0;
+      test->cp = static_cast<float>(test->cp * 0.98);
     }
   } else {
-    if (++perftest_safe_count > 3) {
-      perftest_safe_count = 0;
-      perftest_overload_count = 0;
+    if (++test->safe_count > 3) {
+      test->safe_count = 0;
+      test->overload_count = 0;
       double gain = (27.777777777777775 - dt) * 0.05;
-      perftest_cp = static_cast<float>(perftest_cp * (1.0 + (gain < 0.05 ? gain : 0.05)));
+      test->cp = static_cast<float>(test->cp * (1.0 + (gain < 0.05 ? gain : 0.05)));
     }
   }
-  if (perftest_cp < 0.25f) perftest_cp = 0.25f;
-  if (perftest_cp > 1.0f) perftest_cp = 1.0f;
+  if (test->cp < 0.25f) test->cp = 0.25f;
+  if (test->cp > 1.0f) test->cp = 1.0f;
 }
 
-int32_t perftest(uint32_t stream, uint32_t phase, App* app) {
+int32_t perftest(perftest_scene* test, uint32_t stream, uint32_t phase, App* app) {
   if (app != nullptr && app->config.diskwriter) return APP_END;
   if (stream != APP_STREAM_DISPLAY) return APP_END;
-  perftest_scene* test = &perftest_state;
   switch (phase) {
     case APP_BEGIN:
       prng_seed(&test->generator, PERFTEST_SEED);
@@ -72,10 +69,10 @@ int32_t perftest(uint32_t stream, uint32_t phase, App* app) {
       double t0 = get_milliseconds();
       display_frame_define(frame, nullptr);
       if (display_frame_is_being_defined(frame) && test->ps != nullptr) {
-        perftest_update(t);
+        perftest_update(test, t);
         opengl_geometry g;
         opengl_geometry_make(&g, frame);
-        ParticleSystem_define(test->ps, &g, &test->tex, &test->palette, perftest_cp, t, 1.0);
+        ParticleSystem_define(test->ps, &g, &test->tex, &test->palette, test->cp, t, 1.0);
         opengl_geometry_draw(&g);
         opengl_geometry_delete(&g);
       }
@@ -84,7 +81,7 @@ int32_t perftest(uint32_t stream, uint32_t phase, App* app) {
       glClearDepth(1.0);
       glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
       display_frame_commit(frame);
-      perftest_calibrate(get_milliseconds() - t0);
+      perftest_calibrate(test, get_milliseconds() - t0);
       return perftest_step_result(t);
     }
     default:

@@ -126,6 +126,20 @@ void pipe_make(pipe_group* p, float length) {
   }
 }
 
+int32_t pipe_render_scalar(const float* sine4, const float* envelope, int32_t count, int32_t phase,
+                           int32_t increment, float* out) {
+  // A grain may start at a full cycle (its start phase is rounded from a
+  // float), which is phase 0 of the next one.
+  phase &= PIPE_CYCLE - 1;
+  for (int32_t j = 0; j < count; ++j) {
+    const float* row = sine4 + 4 * (phase >> 20);
+    float f = (float)(phase & 0xFFFFF) * kFraction;
+    out[j] += envelope[j] * (row[0] + f * (row[1] + 0.5f * f * row[2]));
+    phase = (phase + increment) & (PIPE_CYCLE - 1);
+  }
+  return phase;
+}
+
 // Adds `count` samples of a grain, from window age `age` and sine phase
 // `phase`, into out; returns the sine phase after them. Four samples at a
 // time where SSE2 is at hand, in the same order of operations as the scalar
@@ -159,13 +173,7 @@ static int32_t render_run(const pipe_group* p, int32_t age, int32_t count, int32
   }
   phase = (int32_t)(((uint32_t)phase + (uint32_t)increment * (uint32_t)j) & (uint32_t)(PIPE_CYCLE - 1));
 #endif
-  for (; j < count; ++j) {
-    const float* row = sine + 4 * (phase >> 20);
-    float f = (float)(phase & 0xFFFFF) * kFraction;
-    out[j] += envelope[j] * (row[0] + f * (row[1] + 0.5f * f * row[2]));
-    phase = (phase + increment) & (PIPE_CYCLE - 1);
-  }
-  return phase;
+  return pipe_render_scalar(sine, envelope + j, count - j, phase, increment, out + j);
 }
 
 // Renders voice k from sample n to the end of the block or of its window;

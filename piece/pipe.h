@@ -57,6 +57,11 @@ void pipe_make(pipe_group* p, float length);
 void pipe_process(pipe_group* p, float* out);
 // Frees every table and table list; the record may be made again afterwards.
 void pipe_free(pipe_group* p);
+// Adds `count` samples of one grain at sine phase `phase` (any value, taken
+// within the cycle) shaped by `envelope` into out; the phase after them. The
+// plain form of the grain loop, and the tail of its vector form.
+int32_t pipe_render_scalar(const float* sine4, const float* envelope, int32_t count, int32_t phase,
+                           int32_t increment, float* out);
 
 // Interpolated (or plain) read of channel 0 at `phase`.
 float tableosc_read(const tableosc* o, int32_t phase);

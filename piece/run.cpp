@@ -6,6 +6,7 @@
 #include "app/configurator.h"
 #include "base/perf.h"
 #include "piece/ftable.h"
+#include "piece/origin.h"
 #include "piece/scene.h"
 #include "piece/sound.h"
 
@@ -22,9 +23,11 @@ static int32_t application_begin(App* app) {
   if (configwindow(app) != 0) return APP_END;
   void** slot = &app->state[app_stream_index(APP_STREAM_APP)];
   if (*slot != nullptr) return APP_STEP;
-  auto* score = static_cast<ftable*>(calloc(1, sizeof(ftable)));
-  if (score == nullptr) return APP_STEP;
-  *slot = score;
+  // Freed by the runtime with the slot; calloc gives the empty record.
+  auto* piece = static_cast<piece_shared*>(calloc(1, sizeof(piece_shared)));
+  if (piece == nullptr) return APP_STEP;
+  *slot = piece;
+  ftable* score = &piece->score;
   score->width = 5;
   score->rate = 1.0f;
   for (int32_t channel = 1; channel <= 4; ++channel)
@@ -34,8 +37,11 @@ static int32_t application_begin(App* app) {
 }
 
 static int32_t application_end(App* app) {
-  auto* score = static_cast<ftable*>(app->state[app_stream_index(APP_STREAM_APP)]);
-  if (score != nullptr) ftable_free(score);
+  piece_shared* piece = piece_of(app);
+  if (piece == nullptr) return APP_STEP;
+  ftable_free(&piece->score);
+  scene_resources_free(piece->resources);
+  piece->resources = nullptr;
   return APP_STEP;
 }
 

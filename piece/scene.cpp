@@ -16,8 +16,6 @@
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
 
-scene_resources scene_res;
-
 static const char* const FISH_FILES[3] = {
     "virtual://root/dat/fish1.png",
     "virtual://root/dat/fish2.png",
@@ -37,13 +35,30 @@ image scene_load_image(const char* path) {
   return img;
 }
 
-void scene_make(scene_state* st, ftable* score) {
+scene_resources* scene_resources_make() {
+  auto* r = static_cast<scene_resources*>(calloc(1, sizeof(scene_resources)));
+  if (r != nullptr) r->perftest = perftest_scene_make();
+  return r;
+}
+
+void scene_resources_free(scene_resources* r) {
+  if (r == nullptr) return;
+  if (r->palette.owned) stbi_image_free(r->palette.pixels);
+  for (image& img : r->fishimg)
+    if (img.owned) stbi_image_free(img.pixels);
+  free(r->perftest.ps);
+  ui_destroy(&r->interface);
+  free(r);
+}
+
+void scene_make(scene_state* st, ftable* score, scene_resources* res) {
   ftable_env_make(&st->score, score);
   st->score.mask[0] = 30;
   st->score.mask[1] = 0;
   st->score_clock = 0.0f;
   ftable_env_check(&st->score);
-  scene_resources* r = &scene_res;
+  st->res = res;
+  scene_resources* r = res;
   prng_seed(&r->particles_prng, 10116141);
   ParticleSystem_make(&st->ps, &r->particles_prng);
   prng_seed(&r->flocks_prng, 2393237);
@@ -59,14 +74,18 @@ void scene_free(scene_state* st) {
 }
 
 int32_t scene_begin(App* app) {
+  piece_shared* piece = piece_of(app);
+  if (piece == nullptr) return APP_STEP;
+  if (piece->resources == nullptr) piece->resources = scene_resources_make();
+  scene_resources* r = piece->resources;
+  if (r == nullptr) return APP_STEP;
   void** slot = &app->state[app_stream_index(APP_STREAM_DISPLAY)];
   if (*slot == nullptr) {
     auto* st = static_cast<scene_state*>(calloc(1, sizeof(scene_state)));
     if (st == nullptr) return APP_STEP;
     *slot = st;
-    scene_make(st, static_cast<ftable*>(app->state[app_stream_index(APP_STREAM_APP)]));
+    scene_make(st, &piece->score, r);
   }
-  scene_resources* r = &scene_res;
   if (!r->ui_made) {
     ui_make(&r->interface);
     if (r->interface != nullptr) ui_attach(r->interface, app->display_context);
@@ -100,7 +119,9 @@ int32_t scene_begin(App* app) {
 }
 
 int32_t scene_end(App* app) {
-  scene_resources* r = &scene_res;
+  piece_shared* piece = piece_of(app);
+  scene_resources* r = piece != nullptr ? piece->resources : nullptr;
+  if (r == nullptr) return APP_STEP;
   if (r->interface != nullptr) ui_detach(r->interface, app->display_context);
   if (r->palette.owned) stbi_image_free(r->palette.pixels);
   r->palette = image{};
@@ -147,7 +168,7 @@ static void black_frame(display_frame* frame) {
 }
 
 static void draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
-  scene_resources* r = &scene_res;
+  scene_resources* r = st->res;
   double camera_time = static_cast<double>(ramp) * s;
   for (int32_t i = 0; i < SCENE_FLOCKS; ++i) {
     float h = timeline_flock_height(k, i);
@@ -172,22 +193,21 @@ static void draw_flocks(scene_state* st, display_frame* frame, double s, float k
 }
 
 static void draw_particles(scene_state* st, display_frame* frame, double s, float k, float ramp) {
-  scene_resources* r = &scene_res;
+  scene_resources* r = st->res;
   double fade = timeline_particle_fade(s);
   int32_t palette_size = r->palette.height > 0 ? r->palette.width : 0;
-  ParticleSystem_update(&st->ps, &st->ctl, &r->particles_prng, palette_size, perftest_cp,
-                        static_cast<float>(s));
+  float cp = r->perftest.cp;
+  ParticleSystem_update(&st->ps, &st->ctl, &r->particles_prng, palette_size, cp, static_cast<float>(s));
   opengl_geometry g;
   opengl_geometry_make(&g, frame);
-  ParticleSystem_define(&st->ps, &g, &r->particletex, &r->palette, perftest_cp * fade, s, ramp);
+  ParticleSystem_define(&st->ps, &g, &r->particletex, &r->palette, cp * fade, s, ramp);
   material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR, {0, 0, 0, 0}, 0};
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
   opengl_geometry_delete(&g);
 }
 
-static void draw_tint(display_frame* frame, float k) {
-  scene_resources* r = &scene_res;
+static void draw_tint(scene_resources* r, display_frame* frame, float k) {
   float c = 0.5f * k;
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
@@ -224,7 +244,7 @@ int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     draw_flocks(st, frame, s, k, ramp);
     draw_particles(st, frame, s, k, ramp);
-    draw_tint(frame, k);
+    draw_tint(st->res, frame, k);
   }
   display_frame_commit(frame);
   return s >= SCENE_END_MS ? APP_END : APP_STEP;
@@ -234,30 +254,36 @@ int32_t scene_step(App* app) {
   display_frame* frame = app->display_frame;
   if (frame == nullptr) return APP_STEP;
   auto* st = static_cast<scene_state*>(app->state[app_stream_index(APP_STREAM_DISPLAY)]);
-  scene_resources* r = &scene_res;
+  piece_shared* piece = piece_of(app);
+  scene_resources* r = piece != nullptr ? piece->resources : nullptr;
+  if (r == nullptr) {
+    black_frame(frame);
+    return APP_STEP;
+  }
   double now = display_frame_in_ms(frame);
   double s = -1.0;
   if (r->ended_p) {
-    s = now - piece_origin_ms();
+    s = now - piece_origin_ms(app);
   } else {
+    perftest_scene* test = &r->perftest;
     int32_t r0 = APP_STEP;
     int32_t begun_now = 0;
     if (!r->init_p) {
-      r0 = perftest(APP_STREAM_DISPLAY, APP_BEGIN, app);
+      r0 = perftest(test, APP_STREAM_DISPLAY, APP_BEGIN, app);
       r->init_p = 1;
       begun_now = 1;
     }
-    int32_t result = perftest(APP_STREAM_DISPLAY, static_cast<uint32_t>(r0), app);
-    if (result == APP_END && r0 != APP_END) perftest(APP_STREAM_DISPLAY, APP_END, app);
+    int32_t result = perftest(test, APP_STREAM_DISPLAY, static_cast<uint32_t>(r0), app);
+    if (result == APP_END && r0 != APP_END) perftest(test, APP_STREAM_DISPLAY, APP_END, app);
     if (result != APP_END) {
       if (!begun_now) return APP_STEP;
     } else {
       r->ended_p = 1;
-      piece_set_origin_ms(now + 2000.0);
-      s = now - piece_origin_ms();
+      piece_set_origin_ms(app, now + 2000.0);
+      s = now - piece_origin_ms(app);
     }
   }
-  if (piece_origin_ms() < 0.0 || s < 0.0 || st == nullptr) {
+  if (piece_origin_ms(app) < 0.0 || s < 0.0 || st == nullptr) {
     black_frame(frame);
     return APP_STEP;
   }

@@ -8,6 +8,7 @@
 #include "piece/boids.h"
 #include "piece/ftable.h"
 #include "piece/particles.h"
+#include "piece/perftest.h"
 #include "piece/prng.h"
 #include "piece/timeline.h"
 
@@ -17,8 +18,11 @@ struct display_frame;
 constexpr int32_t SCENE_FISH_SLOTS = 5;
 constexpr float SCENE_SCORE_STEP_MS = 16.0f;
 
+struct scene_resources;
+
 // The display slot's record.
 struct scene_state {
+  scene_resources* res;  // the app's, shared with later display begins
   ftable_env score;
   float score_clock;  // scene ms up to which the score has been stepped
   controls ctl;       // from score channels 1 to 4
@@ -27,8 +31,8 @@ struct scene_state {
   float offsets[SCENE_FLOCKS];
 };
 
-// Made on the first display begin and kept for the process; the textures are
-// made again on every begin.
+// Made on the first display begin and kept until the app ends; the textures
+// are made again on every begin (each window has a context of its own).
 struct scene_resources {
   prng particles_prng;  // 10116141
   prng flocks_prng;     // 2393237
@@ -47,16 +51,22 @@ struct scene_resources {
   void* particle_slot;  // and the particle layer's
   int32_t init_p;       // the performance test has been begun
   int32_t ended_p;      // it has ended and the start time is set
+  perftest_scene perftest;
 };
-extern scene_resources scene_res;
+
+// A record with nothing loaded yet; null when memory runs out.
+scene_resources* scene_resources_make();
+// Frees what the record holds in memory (GL objects went with their context).
+void scene_resources_free(scene_resources* r);
 
 // The display handler's three phases.
 int32_t scene_begin(App* app);
 int32_t scene_end(App* app);
 int32_t scene_step(App* app);
 
-// Fills a zero-filled state over the score table (null: an empty sequence).
-void scene_make(scene_state* st, ftable* score);
+// Fills a zero-filled state over the score table (null: an empty sequence),
+// seeding the resources' generators.
+void scene_make(scene_state* st, ftable* score, scene_resources* res);
 // Releases what the state points to; the record stays.
 void scene_free(scene_state* st);
 // Samples the score every 16 ms of scene time up to s; returns the steps.

@@ -9,8 +9,6 @@
 #include "io/audio.h"
 #include "piece/origin.h"
 
-int32_t chords_i = 0;
-
 // Per pipe: grain length (10 ms units), spread, note, level.
 static const float kSetupLength[SOUND_PIPES] = {7.7f, 7.6f, 7.5f, 8.0f};
 static const float kSetupSpread[SOUND_PIPES] = {4.996f, 4.9866f, 4.9768f, 6.0f};
@@ -98,8 +96,8 @@ void sound_render(sound_state* st, double s, float* left, float* right) {
   if (!(s > 0.0)) return;
 
   int32_t chord = section_of(s) % 5;
-  if (chord != chords_i) {
-    chords_i = chord;
+  if (chord != st->chord) {
+    st->chord = chord;
     for (int p = 0; p < SOUND_PIPES; ++p) st->pipes[p].note = kChords[chord][p] - 5;
   }
   float spread = sound_spread(s);
@@ -150,7 +148,7 @@ int32_t sound_run(uint32_t phase, App* app) {
   audio_frame* frame = app->audio_frame;
   float *left, *right;
   audio_frame_define_stereo(frame, &left, &right);
-  double origin = piece_origin_ms();
+  double origin = piece_origin_ms(app);
   double s = audio_frame_in_ms(frame) - origin;
   if (st && origin > 0.0 && sound_ready(st)) {
     sound_render(st, s, left, right);

@@ -15,10 +15,10 @@ struct sound_state {
   pipe_group pipes[SOUND_PIPES];
   reverb rev;
   float scratch[PIPE_BLOCK];
+  // The chord the pipes were last tuned to. It starts at 0 while the pipes
+  // keep their own notes, so the first section sounds those.
+  int32_t chord;
 };
-
-// The last section's chord index; process-wide, never reset by the piece.
-extern int32_t chords_i;
 
 // Fills a zero-filled record; 0 when memory runs out.
 int sound_make(sound_state* st);

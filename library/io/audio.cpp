@@ -5,6 +5,7 @@
 #include "base/stop.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
+#include "io/sound_libraries.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ void audio_io_make(audio_io** result) {
   *result = io;
   if (io == nullptr) return;
   io->devices[0] = audio_file_writer_make();
+  sound_libraries_quiet();
   if (io->devices[0] == nullptr || Pa_Initialize() != paNoError) return;
   io->portaudio = 1;
 

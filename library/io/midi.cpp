@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io/midi_platform.h"
+#include "io/sound_libraries.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ int create_client(midi_io* io) {
 }  // namespace
 
 void midi_io_make(midi_io** io) {
+  sound_libraries_quiet();
   *io = static_cast<midi_io*>(calloc(1, sizeof(midi_io)));
   if (*io != nullptr) (*io)->client_name = strdup("zeal");
 }

@@ -13,8 +13,8 @@
 
 namespace {
 
-// One frame with one hooks array for the whole program: the geometry module
-// remembers which hooks arrays carry its frame-data hook.
+// One frame with one hooks array for the whole program, drawn in the shared
+// window's context (which leads to its display's geometry state).
 array hooks;
 display_stats stats;
 display_frame frame;
@@ -27,6 +27,7 @@ struct Geometry : GlTest {
       frame_make(&frame, 0.0, &stats, &hooks);
       frames_made = true;
     }
+    frame.context = window->io->frames[0].context;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);

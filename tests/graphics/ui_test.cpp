@@ -23,8 +23,6 @@ struct Ui : GlTest {
     ui_make(&u);
     context.device = window->device;
     ui_attach(u, &context);
-    *ui_mouse_state() = ui_mouse{};
-    ui_keys_clear();
   }
   void TearDown() override {
     ui_detach(u, &context);
@@ -125,7 +123,7 @@ TEST_F(Ui, HotStaysWhileAnotherWidgetIsActive) {
 TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
   do_mouse_move(100, 200);
   do_mouse_move(103, 204);
-  ui_mouse* m = ui_mouse_state();
+  ui_mouse* m = ui_mouse_state(u);
   EXPECT_EQ(std::pair(m->x, m->y), std::pair(103, 204));
   EXPECT_FLOAT_EQ(m->distance, 228.6068f);  // 223.6068 + 5
   do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 103, 204);
@@ -137,18 +135,18 @@ TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
   EXPECT_NEAR(motion[0], 0.2f, 1e-6);  // 72 px right and up
   EXPECT_NEAR(motion[1], 0.2f, 1e-6);
   EXPECT_NEAR(ui_mouse_action_aggregate_distance(u), 2.0f * 101.0f / 720.0f, 1e-6);
-  EXPECT_EQ(ui_mouse_action_started(), 1);
-  EXPECT_EQ(ui_mouse_action_started(), 0);
+  EXPECT_EQ(ui_mouse_action_started(u), 1);
+  EXPECT_EQ(ui_mouse_action_started(u), 0);
   do_mouse(GLUT_RIGHT_BUTTON, GLUT_UP, 175, 132);  // any button
-  EXPECT_EQ(ui_mouse_action_ended(), 1);
-  EXPECT_EQ(ui_mouse_action_ended(), 0);
+  EXPECT_EQ(ui_mouse_action_ended(u), 1);
+  EXPECT_EQ(ui_mouse_action_ended(u), 0);
 
   // Press and release with no look in between: only the end is seen.
   do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
   do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
-  EXPECT_EQ(ui_mouse_action_started(), 0);
-  EXPECT_EQ(ui_mouse_action_ended(), 1);
-  EXPECT_EQ(ui_mouse_action_ended(), 0);
+  EXPECT_EQ(ui_mouse_action_started(u), 0);
+  EXPECT_EQ(ui_mouse_action_ended(u), 1);
+  EXPECT_EQ(ui_mouse_action_ended(u), 0);
 
   // Detached: events no longer reach the interface.
   ui_detach(u, &context);

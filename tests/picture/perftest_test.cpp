@@ -7,60 +7,60 @@
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
 
-static void reset_calibration(float cp) {
-  perftest_cp = cp;
-  perftest_safe_count = 0;
-  perftest_overload_count = 0;
+static perftest_scene test_at(float cp) {
+  perftest_scene test = perftest_scene_make();
+  test.cp = cp;
+  return test;
 }
 
 TEST(Perftest, FastFramesRaiseFivePercentEveryFourthUpToOne) {
-  reset_calibration(0.5f);
+  perftest_scene test = test_at(0.5f);
   float expected = 0.5f;
   for (int frame = 1; frame <= 80; ++frame) {
-    perftest_calibrate(10.0);
+    perftest_calibrate(&test, 10.0);
     if (frame % 4 == 0) expected = std::min(static_cast<float>(expected * 1.05), 1.0f);
-    ASSERT_EQ(perftest_cp, expected) << frame;
+    ASSERT_EQ(test.cp, expected) << frame;
   }
-  EXPECT_EQ(perftest_cp, 1.0f);
+  EXPECT_EQ(test.cp, 1.0f);
 }
 
 TEST(Perftest, SlowFramesLowerTwoPercentEveryFourthDownToAQuarter) {
-  reset_calibration(1.0f);
-  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(40.0);
-  EXPECT_EQ(perftest_cp, 1.0f);
-  perftest_calibrate(40.0);
-  EXPECT_EQ(perftest_cp, 0.98f);
-  for (int frame = 0; frame < 4 * 80; ++frame) perftest_calibrate(40.0);
-  EXPECT_EQ(perftest_cp, 0.25f);
+  perftest_scene test = test_at(1.0f);
+  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(&test, 40.0);
+  EXPECT_EQ(test.cp, 1.0f);
+  perftest_calibrate(&test, 40.0);
+  EXPECT_EQ(test.cp, 0.98f);
+  for (int frame = 0; frame < 4 * 80; ++frame) perftest_calibrate(&test, 40.0);
+  EXPECT_EQ(test.cp, 0.25f);
   // The threshold counts as fast, and a raise clears the slow count.
-  reset_calibration(0.5f);
-  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(40.0);
-  for (int frame = 0; frame < 4; ++frame) perftest_calibrate(22.22222222222222);
-  perftest_calibrate(40.0);
-  EXPECT_EQ(perftest_cp, static_cast<float>(0.5f * 1.05));
+  test = test_at(0.5f);
+  for (int frame = 0; frame < 3; ++frame) perftest_calibrate(&test, 40.0);
+  for (int frame = 0; frame < 4; ++frame) perftest_calibrate(&test, 22.22222222222222);
+  perftest_calibrate(&test, 40.0);
+  EXPECT_EQ(test.cp, static_cast<float>(0.5f * 1.05));
 }
 
 TEST(Perftest, SkippedWhenRenderingToDiskElseRunsTheFullLoad) {
-  reset_calibration(1.0f);
+  perftest_scene test = test_at(1.0f);
   App app{};
   app.config.diskwriter = 1;
-  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_BEGIN, &app), 1);
-  EXPECT_EQ(perftest_state.ps, nullptr);
+  EXPECT_EQ(perftest(&test, APP_STREAM_DISPLAY, APP_BEGIN, &app), 1);
+  EXPECT_EQ(test.ps, nullptr);
   app.config.diskwriter = 0;
-  EXPECT_EQ(perftest(APP_STREAM_AUDIO, APP_BEGIN, &app), 1);
-  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, 7, &app), 1);
-  perftest_cp = 0.5f;
-  ASSERT_EQ(perftest(APP_STREAM_DISPLAY, APP_BEGIN, &app), 2);
-  ASSERT_NE(perftest_state.ps, nullptr);
-  perftest_update(100.0);
-  EXPECT_EQ(perftest_state.ps->attractors_used, 4);
-  EXPECT_EQ(perftest_state.ps->alive, 200);
-  for (int i = 4000; i < PS_PARTICLES; ++i)  // density: perftest_cp
-    ASSERT_EQ(perftest_state.ps->particles[i].birth_ms, PS_DEAD);
+  EXPECT_EQ(perftest(&test, APP_STREAM_AUDIO, APP_BEGIN, &app), 1);
+  EXPECT_EQ(perftest(&test, APP_STREAM_DISPLAY, 7, &app), 1);
+  test.cp = 0.5f;
+  ASSERT_EQ(perftest(&test, APP_STREAM_DISPLAY, APP_BEGIN, &app), 2);
+  ASSERT_NE(test.ps, nullptr);
+  perftest_update(&test, 100.0);
+  EXPECT_EQ(test.ps->attractors_used, 4);
+  EXPECT_EQ(test.ps->alive, 200);
+  for (int i = 4000; i < PS_PARTICLES; ++i)  // density: test.cp
+    ASSERT_EQ(test.ps->particles[i].birth_ms, PS_DEAD);
   EXPECT_EQ(perftest_step_result(1999.9), 2);
   EXPECT_EQ(perftest_step_result(2000.0), 1);
-  EXPECT_EQ(perftest(APP_STREAM_DISPLAY, APP_END, &app), 1);
-  EXPECT_EQ(perftest_state.ps, nullptr);
+  EXPECT_EQ(perftest(&test, APP_STREAM_DISPLAY, APP_END, &app), 1);
+  EXPECT_EQ(test.ps, nullptr);
 }
 
 TEST(ParticleScene, CameraCirclesAtHeight127) {

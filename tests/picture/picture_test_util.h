@@ -46,7 +46,6 @@ struct quad_arrays {
 // starting even. Returns the quad count of the last frame in `n`.
 inline system_ptr run_frames(prng* g, int frames, quad_arrays* q = nullptr,
                              int32_t* n = nullptr) {
-  constraint_frame = 0;
   prng_seed(g, PERFTEST_SEED);
   system_ptr s = new_system();
   ParticleSystem_make(s.get(), g);

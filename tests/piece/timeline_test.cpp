@@ -9,6 +9,7 @@
 #include "app/app.h"
 #include "base/perf.h"
 #include "piece/boids.h"
+#include "piece/origin.h"
 #include "piece/run.h"
 #include "piece/scene.h"
 #include "piece/timeline.h"
@@ -51,12 +52,12 @@ struct Handler : testing::Test {
   // As after "--no-configurator": begin shows no window.
   Handler() { app->no_configurator = 1; }
   ~Handler() override {
-    auto* score = static_cast<ftable*>(app->state[0]);
-    if (score != nullptr) ftable_free(score);
-    free(score);
+    auto* piece = static_cast<piece_shared*>(app->state[0]);
+    if (piece != nullptr) ftable_free(&piece->score);
+    free(piece);
     delete app;
   }
-  ftable* score() { return static_cast<ftable*>(app->state[0]); }
+  ftable* score() { return &piece_of(app)->score; }
 };
 
 TEST_F(Handler, ApplicationBeginBuildsAndPrintsTheScoreOnce) {
@@ -92,7 +93,8 @@ TEST_F(Handler, ScoreSteppedOncePer16MsHoweverLongTheGap) {
   testing::internal::CaptureStdout();
   run(APP_STREAM_APP, APP_BEGIN, app);
   auto* st = static_cast<scene_state*>(calloc(1, sizeof(scene_state)));
-  scene_make(st, score());
+  scene_resources res{};
+  scene_make(st, score(), &res);
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(printed.find("ERROR"), std::string::npos);
 
@@ -121,8 +123,9 @@ TEST_F(Handler, ScoreSteppedOncePer16MsHoweverLongTheGap) {
 
 TEST(Score, AMissingTableLeavesTheControlsAtZero) {
   auto* st = static_cast<scene_state*>(calloc(1, sizeof(scene_state)));
+  scene_resources res{};
   testing::internal::CaptureStdout();
-  scene_make(st, nullptr);
+  scene_make(st, nullptr, &res);
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_NE(printed.find("ERROR: Sequence has failed [error: 0]"), std::string::npos);
   EXPECT_EQ(scene_step_score(st, 5000.0), 313);

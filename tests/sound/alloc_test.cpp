@@ -40,6 +40,8 @@ TEST(SoundStep, AllocatesNothing) {
   GTEST_SKIP() << "allocation counting needs the plain allocator";
 #else
   App* app = new App{};
+  piece_shared piece{};
+  app->state[0] = &piece;
   audio_frame frame{};
   std::vector<float> left(PIPE_BLOCK), right(PIPE_BLOCK);
   frame.left = left.data();
@@ -48,7 +50,7 @@ TEST(SoundStep, AllocatesNothing) {
   app->audio_frame = &frame;
   sound_run(APP_BEGIN, app);
   ASSERT_NE(app->state[2], nullptr);
-  piece_set_origin_ms(500.0);
+  piece_set_origin_ms(app, 500.0);
   // The counter sees allocations at all.
   counting = 1;
   void* volatile probe = malloc(16);
@@ -72,7 +74,6 @@ TEST(SoundStep, AllocatesNothing) {
   sound_run(APP_END, app);
   free(app->state[2]);
   delete app;
-  piece_set_origin_ms(0.0);
 #endif
 }
 

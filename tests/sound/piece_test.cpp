@@ -81,7 +81,6 @@ TEST(RenderSound, WritesWhatTheStepRenders) {
   const Render& file = piece();
   ASSERT_FALSE(file.left.empty()) << "render-sound failed";
   Render here;
-  chords_i = 0;  // as in a fresh process
   ASSERT_TRUE(sound_render_piece(keep, &here));
   ASSERT_EQ(file.left.size(), here.left.size());
   EXPECT_EQ(0, memcmp(file.left.data(), here.left.data(), here.left.size() * sizeof(float)));
@@ -178,7 +177,6 @@ TEST(Piece, TailDecaysAfterThePipesStop) {
 // Denormal numbers would slow the tail down many times: none in the output,
 // the reverb buffer or the filters when the piece ends.
 TEST(Piece, NoDenormalsInTheTail) {
-  chords_i = 0;
   auto* st = static_cast<sound_state*>(calloc(1, sizeof(sound_state)));
   ASSERT_TRUE(sound_make(st));
   float left[PIPE_BLOCK], right[PIPE_BLOCK];

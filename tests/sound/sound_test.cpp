@@ -14,10 +14,7 @@ namespace {
 struct Sound {
   sound_state* st = static_cast<sound_state*>(calloc(1, sizeof(sound_state)));
   float left[PIPE_BLOCK], right[PIPE_BLOCK];
-  Sound() {
-    chords_i = 0;
-    sound_make(st);
-  }
+  Sound() { sound_make(st); }
   ~Sound() {
     sound_free(st);
     free(st);
@@ -87,10 +84,10 @@ TEST(Sound, SectionsSingTheChordsLoweredByFive) {
   EXPECT_EQ(notes(), (std::vector<int>{52, 57, 61, 40}));
   sound.render(9000.0);
   EXPECT_EQ(notes(), (std::vector<int>{66, 71, 73, 61}));
-  EXPECT_EQ(chords_i, 1);
+  EXPECT_EQ(sound.st->chord, 1);
   sound.render(6000.0 * 5 + 100.0);
   EXPECT_EQ(notes(), (std::vector<int>{64, 68, 73, 59}));
-  EXPECT_EQ(chords_i, 0);
+  EXPECT_EQ(sound.st->chord, 0);
 }
 
 TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
@@ -110,11 +107,12 @@ TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
 // The audio side of the handler as the runtime drives it.
 TEST(Sound, HandlerMakesStepsAndFrees) {
   App* app = new App{};
+  piece_shared piece{};
+  app->state[0] = &piece;
   audio_frame frame{};
   std::vector<float> left(PIPE_BLOCK), right(PIPE_BLOCK);
   frame.left = left.data();
   frame.right = right.data();
-  chords_i = 0;
   EXPECT_EQ(sound_run(APP_BEGIN, app), (int32_t)APP_STEP);
   void* made = app->state[2];
   ASSERT_NE(made, nullptr);
@@ -122,12 +120,11 @@ TEST(Sound, HandlerMakesStepsAndFrees) {
   EXPECT_EQ(app->state[2], made);
 
   app->audio_frame = &frame;
-  piece_set_origin_ms(0.0);
   frame.frame_ms = 5000.0;
   EXPECT_EQ(sound_run(APP_STEP, app), (int32_t)APP_STEP);
   EXPECT_EQ(rms(left.data(), PIPE_BLOCK), 0.0);  // start time not set yet
 
-  piece_set_origin_ms(10000.0);
+  piece_set_origin_ms(app, 10000.0);
   double energy = 0;
   for (int b = 0; b < 40; ++b) {
     frame.frame_ms = 10000.0 + 5000.0 + b * AUDIO_BLOCK_MS;
@@ -147,7 +144,6 @@ TEST(Sound, HandlerMakesStepsAndFrees) {
   EXPECT_EQ(rms(left.data(), PIPE_BLOCK), 0.0);
   EXPECT_EQ(sound_run(APP_END, app), (int32_t)APP_STEP);
   free(app->state[2]);  // as the runtime does when the stream quits
-  piece_set_origin_ms(0.0);
   delete app;
 }
 

@@ -81,7 +81,7 @@ void draw(Configurator* c) {
   if (ui_button(u, CONTROLS[CONFIG_CANCEL], "Cancel", 1)) finish(c, 1);
   if (ui_button(u, CONTROLS[CONFIG_RUN], "Run", 1)) finish(c, 0);
   int32_t count = 0;
-  const int32_t* keys = ui_keys(&count);
+  const int32_t* keys = ui_keys(u, &count);
   for (int32_t i = 0; i < count && !c->done; ++i) {
     if ((keys[i] & 0xFF) == KEY_RETURN) finish(c, 0);
     if ((keys[i] & 0xFF) == KEY_ESCAPE) finish(c, 1);
@@ -197,8 +197,6 @@ int configurator_run(const char* title, configurator_choices* choices) {
     return 0;
   }
   ui_attach(c->u, &c->context);
-  ui_keys_clear();
-  *ui_mouse_state() = ui_mouse{};
   glut_configurator = c;
   open_window(c);
   while (!c->done) {

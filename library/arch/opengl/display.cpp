@@ -60,6 +60,7 @@ void display_io_make(display_io_handle* handle) {
   if (io == nullptr) return;
   io->period = 1000.0 / 30.0;
   io->clock = get_milliseconds;
+  io->geometry.report_at = -1.0;
   display_stats_reset(&io->stats);
   io->devices[0] = make_device(io, 0);
   io->devices[1] = make_device(io, 1);
@@ -252,6 +253,7 @@ void display_io_teardown(display_io_handle* handle) {
     if (hook->active && hook->instance != nullptr && hook->free != nullptr) hook->free(hook->instance);
   }
   array_reset(&io->hooks);
+  array_reset(&io->geometry.active);
   display_context* context = io->frames[0].context;
   if (io->frames[1].context != context) free(io->frames[1].context);
   free(context);

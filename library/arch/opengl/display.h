@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "arch/opengl/frame.h"
+#include "arch/opengl/geometry.h"
 #include "arch/opengl/image.h"
 #include "arch/opengl/input.h"
 #include "base/array.h"
@@ -72,6 +73,7 @@ struct display_io {
   display_loop_clock_fn clock;
   int32_t switching;        // a full-screen switch is in progress
   int32_t switch_attempts;  // frames skipped while switching
+  opengl_geometry_frames geometry;
 };
 
 struct display_io_handle {

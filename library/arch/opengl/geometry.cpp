@@ -7,30 +7,37 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "base/perf.h"
+#include "arch/opengl/display.h"
 #include "arch/opengl/frame.h"
+#include "arch/opengl/glut_state.h"
 #include "arch/opengl/trace.h"
+#include "base/perf.h"
 
 static const char* const SOURCE = "library/arch/opengl/geometry";
 constexpr int32_t ATTRIBUTE = 16;  // four floats
 
-namespace {
-struct registered_frame {
-  array* hooks;
-  int32_t index;
-};
-array registered;    // of registered_frame
-array active_stack;  // of opengl_geometry_buffers*
-int geometry_must_initialize_p = 1;
-int64_t stats_frames;
-int64_t stats_bytes;
-double stats_report_at = -1.0;
-}  // namespace
+// The geometry state of the display a frame belongs to (frames made for a
+// framebuffer share their display's context); null for a bare frame.
+static opengl_geometry_frames* frames_of(const display_frame* frame) {
+  const display_context* context = frame != nullptr ? frame->context : nullptr;
+  if (context == nullptr || context->device == nullptr || context->device->io == nullptr) return nullptr;
+  return &context->device->io->geometry;
+}
 
-static opengl_geometry_buffers* active_top() {
-  int32_t n = array_count(&active_stack, sizeof(void*));
+static opengl_geometry_buffers* active_top(opengl_geometry_frames* frames) {
+  if (frames == nullptr) return nullptr;
+  int32_t n = array_count(&frames->active, sizeof(void*));
   if (n <= 0) return nullptr;
-  return *static_cast<opengl_geometry_buffers**>(array_element(&active_stack, sizeof(void*), n - 1));
+  return *static_cast<opengl_geometry_buffers**>(array_element(&frames->active, sizeof(void*), n - 1));
+}
+
+static int has_frame_data_hook(const display_frame* frame) {
+  const array* hooks = display_frame_hooks(frame);
+  int32_t n = array_count(hooks, sizeof(frame_hook));
+  for (int32_t i = 0; i < n; ++i)
+    if (static_cast<const frame_hook*>(array_element(hooks, sizeof(frame_hook), i))->allocate == frame_data_allocate)
+      return 1;
+  return 0;
 }
 
 void buffers_delete(opengl_geometry_buffers* b) {
@@ -61,27 +68,13 @@ void opengl_geometry_make_resident(opengl_geometry* g) {
 }
 
 void opengl_geometry_make(opengl_geometry* g, display_frame* frame) {
-  if (geometry_must_initialize_p) {
-    registered = array{};
-    active_stack = array{};
-    geometry_must_initialize_p = 0;
-  }
-  array* hooks = display_frame_hooks(frame);
-  int32_t n = array_count(&registered, sizeof(registered_frame));
-  int known = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    auto* r = static_cast<registered_frame*>(array_element(&registered, sizeof(registered_frame), i));
-    if (r->hooks == hooks) known = 1;
-  }
-  if (!known && hooks != nullptr) {
-    registered_frame r{hooks, 0};
-    r.index = display_frame_add_hooks(frame, frame_data_allocate, frame_data_free,
-                                      frame_data_define_frame, frame_data_commit_frame);
-    if (r.index >= 0) array_append(&registered, &r, sizeof(r));
-  }
+  if (display_frame_hooks(frame) != nullptr && !has_frame_data_hook(frame))
+    display_frame_add_hooks(frame, frame_data_allocate, frame_data_free, frame_data_define_frame,
+                            frame_data_commit_frame);
   *g = opengl_geometry{};
   g->valid = 1;
   g->per_frame = 1;
+  g->frames = frames_of(frame);
 }
 
 // Element `offset` of an array of `width`-byte elements when `count` elements
@@ -164,7 +157,7 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
   g->index_count = index_count;
   g->vertex_count = vertex_count;
   if (g->per_frame) {
-    opengl_geometry_buffers* top = active_top();
+    opengl_geometry_buffers* top = active_top(g->frames);
     if (top == nullptr) {
       g->valid = 0;
       g->buffers = nullptr;
@@ -224,7 +217,7 @@ void opengl_geometry_commit_with(opengl_geometry* g, int32_t index_count, int32_
   opengl_geometry_get_pointers(g, nullptr, &v, &tc, &c, &n);
   g->index_count = index_count;
   g->vertex_count = vertex_count;
-  opengl_geometry_buffers* top = active_top();
+  opengl_geometry_buffers* top = active_top(g->frames);
   if ((g->per_frame && (g->buffers != top || top == nullptr || g->serial != top->serial)) ||
       g->buffers == nullptr) {
     invalidate(g);
@@ -288,9 +281,10 @@ void opengl_geometry_draw(opengl_geometry* g) {
   uint32_t* idx = nullptr;
   opengl_geometry_get_pointers(g, &idx, nullptr, nullptr, nullptr, nullptr);
   if (inter == nullptr || idx == nullptr) return;
-  if (!g->per_frame) {
+  // Resident geometry is counted where it is drawn: in the open display.
+  if (!g->per_frame && glut_io != nullptr && glut_io->io != nullptr) {
     const array* a = &g->buffers->interleaved;
-    stats_bytes += a->failed ? -1 : a->size;
+    glut_io->io->geometry.bytes += a->failed ? -1 : a->size;
   }
   GLenum format = opengl_geometry_stride(g) == 12 ? GL_T2F_C4F_N3F_V3F : GL_T2F_N3F_V3F;
   glInterleavedArrays(format, 0, inter);
@@ -369,23 +363,27 @@ void frame_data_define_frame(void* instance, display_frame* frame) {
   for (array* a : {&b->interleaved, &b->indices, &b->vertices, &b->colours, &b->normals, &b->texcoords})
     if (!a->failed) a->size = 0;
   b->serial += 1;
-  array_append(&active_stack, &b, sizeof(b));
-  if (stats_report_at < 0.0) stats_report_at = display_frame_in_ms(frame);
+  opengl_geometry_frames* frames = frames_of(frame);
+  if (frames == nullptr) return;
+  array_append(&frames->active, &b, sizeof(b));
+  if (frames->report_at < 0.0) frames->report_at = display_frame_in_ms(frame);
 }
 
 void frame_data_commit_frame(void*, display_frame* frame) {
-  opengl_geometry_buffers* top = active_top();
-  stats_frames += 1;
-  if (top != nullptr) stats_bytes += top->interleaved.failed ? -1 : top->interleaved.size;
+  opengl_geometry_frames* frames = frames_of(frame);
+  if (frames == nullptr) return;
+  opengl_geometry_buffers* top = active_top(frames);
+  frames->frames += 1;
+  if (top != nullptr) frames->bytes += top->interleaved.failed ? -1 : top->interleaved.size;
   double now = display_frame_in_ms(frame);
-  if (now - stats_report_at > 1000.0 && stats_frames >= 1) {
-    double average = static_cast<double>(stats_bytes / stats_frames);
+  if (now - frames->report_at > 1000.0 && frames->frames >= 1) {
+    double average = static_cast<double>(frames->bytes / frames->frames);
     perf_log("geometry-per-f: %.0f b (%.2f kiB / %.2f MiB)\n", average, average / 1024,
              average / 1048576);
-    stats_frames = 0;
-    stats_bytes = 0;
-    stats_report_at = now;
+    frames->frames = 0;
+    frames->bytes = 0;
+    frames->report_at = now;
   }
-  int32_t n = array_count(&active_stack, sizeof(void*));
-  if (n > 0) array_truncate(&active_stack, sizeof(void*), n - 1);
+  int32_t n = array_count(&frames->active, sizeof(void*));
+  if (n > 0) array_truncate(&frames->active, sizeof(void*), n - 1);
 }

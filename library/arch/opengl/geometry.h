@@ -28,6 +28,15 @@ struct opengl_geometry_buffers {
   uint32_t serial;  // frame definitions so far: tells this frame from the last
 };
 
+// A display's per-frame geometry state: the frame data of the frames being
+// defined (innermost on top) and the statistics of the streamed bytes.
+struct opengl_geometry_frames {
+  array active;  // of opengl_geometry_buffers*
+  int64_t frames;
+  int64_t bytes;
+  double report_at;  // frame time of the last report; negative before the first
+};
+
 struct opengl_geometry {
   uint32_t valid;
   uint32_t per_frame;
@@ -42,6 +51,7 @@ struct opengl_geometry {
   int32_t texcoord_offset;
   int32_t interleaved_offset;
   uint32_t serial;  // per-frame: the buffers' serial when the regions were placed
+  opengl_geometry_frames* frames;  // per-frame: the state of the display it was made for
 };
 
 void opengl_geometry_make_resident(opengl_geometry* g);

@@ -12,12 +12,6 @@
 
 static const char* const SOURCE = "library/arch/opengl/ui";
 
-namespace {
-ui_mouse mouse;
-constexpr int32_t MAX_KEYS = 64;
-int32_t keys[MAX_KEYS];
-int32_t key_count;
-}  // namespace
 
 static ui_anchor_record* anchor_at(const ui* u, int32_t index) {
   return static_cast<ui_anchor_record*>(array_element(&u->anchors, sizeof(ui_anchor_record), index));
@@ -129,7 +123,7 @@ void ui_commit(ui* u) {
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
   u->frame = nullptr;
-  ui_keys_clear();
+  ui_keys_clear(u);
 }
 
 display_frame* ui_frame(ui* u) { return u->frame; }
@@ -296,7 +290,7 @@ void ui_cliparea_end(ui* u) {
 
 // Mouse and keys
 
-ui_mouse* ui_mouse_state() { return &mouse; }
+ui_mouse* ui_mouse_state(ui* u) { return &u->mouse; }
 
 void ui_mouse_handler(void* user, const int32_t* event, int32_t words) {
   if (words < INPUT_EVENT_WORDS || static_cast<uint32_t>(event[0]) != INPUT_MOUSE_ID) return;
@@ -305,7 +299,8 @@ void ui_mouse_handler(void* user, const int32_t* event, int32_t words) {
   else if (event[2] == 1 || event[2] == 2) ui_input_mouse_action(u, event[3], event[2] == 1);
 }
 
-void ui_input_mouse_action(ui*, int32_t, int32_t pressed) {
+void ui_input_mouse_action(ui* u, int32_t, int32_t pressed) {
+  ui_mouse& mouse = u->mouse;
   mouse.previous = mouse.state;
   mouse.state = pressed;
   if (mouse.state != mouse.previous) {
@@ -315,14 +310,16 @@ void ui_input_mouse_action(ui*, int32_t, int32_t pressed) {
   }
 }
 
-void ui_input_mouse_motion(ui*, int32_t x, int32_t y) {
+void ui_input_mouse_motion(ui* u, int32_t x, int32_t y) {
+  ui_mouse& mouse = u->mouse;
   float dx = static_cast<float>(x - mouse.x), dy = static_cast<float>(y - mouse.y);
   mouse.distance += std::sqrt(dx * dx + dy * dy);
   mouse.x = x;
   mouse.y = y;
 }
 
-int ui_mouse_action_started() {
+int ui_mouse_action_started(ui* u) {
+  ui_mouse& mouse = u->mouse;
   if (mouse.previous == 0 && mouse.state == 1) {
     mouse.previous = 1;
     return 1;
@@ -330,7 +327,8 @@ int ui_mouse_action_started() {
   return 0;
 }
 
-int ui_mouse_action_ended() {
+int ui_mouse_action_ended(ui* u) {
+  ui_mouse& mouse = u->mouse;
   if (mouse.previous == 1 && mouse.state == 0) {
     mouse.previous = 0;
     return 1;
@@ -339,18 +337,20 @@ int ui_mouse_action_ended() {
 }
 
 void ui_mouse_action_get_motion(const ui* u, float out[2]) {
+  const ui_mouse& mouse = u->mouse;
   const int32_t pixels[2] = {mouse.x - mouse.origin_x, mouse.origin_y - mouse.y};
   ui_pixels_into_coordinates(u, out, pixels);
 }
 
 float ui_mouse_action_aggregate_distance(const ui* u) {
-  const int32_t pixels[2] = {static_cast<int32_t>(mouse.distance), 0};
+  const int32_t pixels[2] = {static_cast<int32_t>(u->mouse.distance), 0};
   float out[2];
   ui_pixels_into_coordinates(u, out, pixels);
   return out[0];
 }
 
 int ui_mouse_inside(const ui* u, const float rect[4]) {
+  const ui_mouse& mouse = u->mouse;
   float v[4];
   get_viewport(v);
   float width = v[1] - v[0], height = v[3] - v[2];
@@ -360,18 +360,19 @@ int ui_mouse_inside(const ui* u, const float rect[4]) {
   return rect[0] <= x && x <= rect[1] && rect[3] <= y && y <= rect[2];
 }
 
-void ui_keyboard_handler(void*, const int32_t* event, int32_t words) {
+void ui_keyboard_handler(void* user, const int32_t* event, int32_t words) {
   if (words < INPUT_EVENT_WORDS || static_cast<uint32_t>(event[0]) != INPUT_KEYBOARD_ID) return;
-  if (event[2] != 1 || key_count >= MAX_KEYS) return;
-  keys[key_count++] = event[3];
+  auto* u = static_cast<ui*>(user);
+  if (event[2] != 1 || u->key_count >= UI_MAX_KEYS) return;
+  u->keys[u->key_count++] = event[3];
 }
 
-const int32_t* ui_keys(int32_t* count) {
-  *count = key_count;
-  return keys;
+const int32_t* ui_keys(const ui* u, int32_t* count) {
+  *count = u->key_count;
+  return u->keys;
 }
 
-void ui_keys_clear() { key_count = 0; }
+void ui_keys_clear(ui* u) { u->key_count = 0; }
 
 // Measures
 

@@ -37,6 +37,19 @@ struct ui_pixel_rect {
   int32_t height;
 };
 
+// The mouse as the interface's input handler last saw it.
+struct ui_mouse {
+  int32_t x;  // window pixels from the top left
+  int32_t y;
+  int32_t state;
+  int32_t previous;
+  int32_t origin_x;
+  int32_t origin_y;
+  float distance;
+};
+
+constexpr int32_t UI_MAX_KEYS = 64;
+
 struct ui {
   display_frame* frame;
   hid hot;
@@ -55,17 +68,9 @@ struct ui {
   float f1;
   int32_t i0;
   hid focus;  // the widget that takes typed keys
-};
-
-// Process-wide, shared by all interfaces.
-struct ui_mouse {
-  int32_t x;  // window pixels from the top left
-  int32_t y;
-  int32_t state;
-  int32_t previous;
-  int32_t origin_x;
-  int32_t origin_y;
-  float distance;
+  ui_mouse mouse;
+  int32_t keys[UI_MAX_KEYS];  // typed since the last commit
+  int32_t key_count;
 };
 
 void ui_make(ui** handle);
@@ -101,18 +106,18 @@ void ui_cliparea_end(ui* u);
 void ui_mouse_handler(void* user, const int32_t* event, int32_t words);
 void ui_input_mouse_action(ui* u, int32_t button, int32_t pressed);
 void ui_input_mouse_motion(ui* u, int32_t x, int32_t y);
-int ui_mouse_action_started();
-int ui_mouse_action_ended();
+int ui_mouse_action_started(ui* u);
+int ui_mouse_action_ended(ui* u);
 void ui_mouse_action_get_motion(const ui* u, float out[2]);
 float ui_mouse_action_aggregate_distance(const ui* u);
 int ui_mouse_inside(const ui* u, const float rect[4]);
-ui_mouse* ui_mouse_state();
+ui_mouse* ui_mouse_state(ui* u);
 
 // Typed keys: gathered by the keyboard handler between frames, readable by
 // every widget during a frame, dropped at ui_commit.
 void ui_keyboard_handler(void* user, const int32_t* event, int32_t words);
-const int32_t* ui_keys(int32_t* count);
-void ui_keys_clear();
+const int32_t* ui_keys(const ui* u, int32_t* count);
+void ui_keys_clear(ui* u);
 
 void get_viewport(float out[4]);
 void ui_pixels_into_coordinates(const ui* u, float out[2], const int32_t pixels[2]);

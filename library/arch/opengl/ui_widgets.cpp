@@ -66,8 +66,8 @@ int clicked(ui* u, hid id, const float rect[4], int enabled) {
   int inside = ui_mouse_inside(u, rect);
   if (inside) ui_highlight(u, id);
   else ui_away(u, id);
-  if (ui_is_hot(u, id) && ui_is_none_active(u) && ui_mouse_action_started()) ui_activate(u, id);
-  if (ui_is_active(u, id) && ui_mouse_action_ended()) {
+  if (ui_is_hot(u, id) && ui_is_none_active(u) && ui_mouse_action_started(u)) ui_activate(u, id);
+  if (ui_is_active(u, id) && ui_mouse_action_ended(u)) {
     ui_deactivate(u);
     return inside;
   }
@@ -121,7 +121,7 @@ int ui_textfield(ui* u, const float rect[4], char* text, int32_t capacity, int e
   int changed = 0;
   if (focused && capacity > 0) {
     int32_t count = 0;
-    const int32_t* keys = ui_keys(&count);
+    const int32_t* keys = ui_keys(u, &count);
     int32_t length = static_cast<int32_t>(strnlen(text, capacity - 1));
     for (int32_t i = 0; i < count; ++i) {
       int32_t key = keys[i] & 0xFF;
