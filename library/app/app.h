@@ -53,6 +53,7 @@ struct app_signals;
 struct AppScheduler {
   array tasks;
   array queues;
+  std::atomic<int32_t> queues_busy;  // 1 while a thread changes the queue array
 };
 
 struct AppBus {

@@ -28,13 +28,11 @@ constexpr int32_t kTaskWidth = static_cast<int32_t>(sizeof(app_task));
 constexpr int32_t kQueueWidth = static_cast<int32_t>(sizeof(app_loader_queue*));
 
 // Loaders are made on any thread while the background thread walks the queue
-// array; appending may move the array, so both sides hold this briefly.
-std::atomic<int32_t> queues_busy{0};
-
-void lock_queues() {
-  while (queues_busy.exchange(1) != 0) inthread_yield();
+// array; appending may move the array, so both sides hold it briefly.
+void lock_queues(AppScheduler* scheduler) {
+  while (scheduler->queues_busy.exchange(1) != 0) inthread_yield();
 }
-void unlock_queues() { queues_busy.store(0); }
+void unlock_queues(AppScheduler* scheduler) { scheduler->queues_busy.store(0); }
 
 app_queue_node* node_make(app_task* task) {
   auto* node = static_cast<app_queue_node*>(calloc(1, sizeof(app_queue_node)));
@@ -105,7 +103,7 @@ void queue_destroy(app_loader_queue* queue) {
 }
 
 void take_new_tasks(AppScheduler* scheduler) {
-  lock_queues();
+  lock_queues(scheduler);
   int32_t queues = array_count(&scheduler->queues, kQueueWidth);
   for (int32_t q = 0; q < queues; ++q) {
     auto* queue = *static_cast<app_loader_queue**>(array_element(&scheduler->queues, kQueueWidth, q));
@@ -115,7 +113,7 @@ void take_new_tasks(AppScheduler* scheduler) {
       free(record);
     }
   }
-  unlock_queues();
+  unlock_queues(scheduler);
 }
 
 void* background_thread(void* arg) {
@@ -139,10 +137,10 @@ void app_loader_make_core(app_loader* loader, char* identifier, int32_t identifi
   loader->queue = queue_make();
   auto* record = static_cast<app_task*>(calloc(1, sizeof(app_task)));
   if (loader->queue != nullptr) {
-    lock_queues();
+    lock_queues(&app->scheduler);
     array_append(&app->scheduler.queues, &loader->queue, kQueueWidth);
     bool kept = !app->scheduler.queues.failed;
-    unlock_queues();
+    unlock_queues(&app->scheduler);
     if (!kept) {
       queue_destroy(loader->queue);
       loader->queue = nullptr;
@@ -220,12 +218,12 @@ int32_t pt_scheduler_step(AppScheduler* scheduler) {
 
 void pt_scheduler_destroy(AppScheduler* scheduler) {
   array_reset(&scheduler->tasks);
-  lock_queues();
+  lock_queues(scheduler);
   int32_t queues = array_count(&scheduler->queues, kQueueWidth);
   for (int32_t q = 0; q < queues; ++q)
     queue_destroy(*static_cast<app_loader_queue**>(array_element(&scheduler->queues, kQueueWidth, q)));
   array_reset(&scheduler->queues);
-  unlock_queues();
+  unlock_queues(scheduler);
 }
 
 // Loaders made before the thread starts (during the app's begin, say) keep

@@ -34,7 +34,7 @@ struct Input : testing::Test {
     events.clear();
     other_calls = 0;
     device = display_test_commit(&handle, 0);
-    glut_io = &handle;
+    glut_set_io(&handle);
     for (uint32_t id : {INPUT_MOUSE_ID, INPUT_JOYSTICK_ID, INPUT_KEYBOARD_ID})
       event_add_handler(device, id, record, nullptr);
   }

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
+#include "arch/opengl/frame.h"
 #include "common/child.h"
+#include "common/test_files.h"
+#include "io/audio.h"
 
 namespace {
 
@@ -120,4 +126,70 @@ TEST(AppRun, HelpPrintsUsageAndExitsZero) {
   EXPECT_EQ(app_child({"vv-plume", "--help"}, 12, quit_at_begin, 10000, &out), 0);
   EXPECT_NE(out.find("usage: vv-plume"), std::string::npos);
   EXPECT_EQ(out.find("begin"), std::string::npos);
+}
+
+namespace {
+
+// Renders sound and pictures in lock step; `until_ms` > 0 ends both streams
+// there, else the display asks the process for SIGINT on its tenth frame.
+struct Twice {
+  double until_ms = 0;
+  int frames = 0, blocks = 0, ends = 0;
+};
+Twice* twice;
+
+int32_t render_twice(uint32_t stream, uint32_t phase, App* app) {
+  if (stream == APP_STREAM_APP) {
+    if (phase == APP_BEGIN) app->config.name = "twice";
+    if (phase == APP_END) twice->ends += 1;
+    return APP_STEP;
+  }
+  if (phase != APP_STEP) return APP_STEP;
+  double t = 0;
+  if (stream == APP_STREAM_AUDIO) {
+    float *left, *right;
+    audio_frame_define_stereo(app->audio_frame, &left, &right);
+    for (int i = 0; i < AUDIO_FRAME_SAMPLES; ++i) left[i] = right[i] = 0.25f;
+    audio_frame_commit(app->audio_frame);
+    t = audio_frame_in_ms(app->audio_frame);
+    twice->blocks += t > 0;
+  } else {
+    display_frame_define(app->display_frame, nullptr);
+    display_frame_commit(app->display_frame);
+    t = display_frame_in_ms(app->display_frame);
+    if (t > 0 && ++twice->frames == 10 && twice->until_ms <= 0) kill(getpid(), SIGINT);
+  }
+  return twice->until_ms > 0 && t >= twice->until_ms ? APP_END : APP_STEP;
+}
+
+}  // namespace
+
+// The runtime is a library: it runs again in the same process, and each run
+// ends its outputs in order, by itself or when stopped from outside.
+TEST(AppRun, RunsTwiceInOneProcessEndingByItselfThenBySignal) {
+  for (double until_ms : {300.0, 0.0}) {
+    SCOPED_TRACE(until_ms);
+    TempDir dir;
+    Twice state{until_ms};
+    twice = &state;
+    std::vector<std::string> args = {"twice", "--no-configurator", "--diskwriter", dir.path};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    testing::internal::CaptureStdout();
+    int status = app_run(static_cast<int>(argv.size()), argv.data(), APP_STREAM_AUDIO | APP_STREAM_DISPLAY,
+                         render_twice);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(state.ends, 1);
+    EXPECT_GE(state.frames, 9);
+    SF_INFO info{};
+    SNDFILE* wav = sf_open(dir.File("twice.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(wav, nullptr) << out;
+    sf_close(wav);
+    // The sound and the pictures written agree, within a frame.
+    double sound_ms = info.frames * 1000.0 / 44100.0;
+    double picture_ms = numbered_frames(dir.path, "twice").size() * 1000.0 / 30.0;
+    EXPECT_NEAR(sound_ms, picture_ms, 34.0);
+    if (until_ms > 0) EXPECT_NEAR(sound_ms, until_ms, 34.0);
+  }
 }

@@ -97,7 +97,7 @@ void send(Configurator* c, uint32_t id, int32_t code, int32_t value, int32_t cod
 }
 
 void on_display() {
-  if (glut_configurator != nullptr) draw(glut_configurator);
+  if (glut_configurator() != nullptr) draw(glut_configurator());
 }
 
 void on_reshape(int, int) { glutPostRedisplay(); }
@@ -105,7 +105,7 @@ void on_reshape(int, int) { glutPostRedisplay(); }
 // Every press, release and key gets a frame of its own, so that a quick
 // click is seen as a press and then a release.
 void on_mouse(int, int state, int x, int y) {
-  Configurator* c = glut_configurator;
+  Configurator* c = glut_configurator();
   if (c == nullptr) return;
   send(c, INPUT_MOUSE_ID, 4, x, 5, y);
   if (state == GLUT_DOWN) send(c, INPUT_MOUSE_ID, 1, 0, 0, 0);
@@ -114,21 +114,21 @@ void on_mouse(int, int state, int x, int y) {
 }
 
 void on_motion(int x, int y) {
-  Configurator* c = glut_configurator;
+  Configurator* c = glut_configurator();
   if (c == nullptr) return;
   send(c, INPUT_MOUSE_ID, 4, x, 5, y);
   glutPostRedisplay();
 }
 
 void on_keyboard(unsigned char key, int, int) {
-  Configurator* c = glut_configurator;
+  Configurator* c = glut_configurator();
   if (c == nullptr) return;
   send(c, INPUT_KEYBOARD_ID, 1, key, 4, static_cast<signed char>(key));
   draw(c);
 }
 
 void on_close() {
-  if (glut_configurator != nullptr) finish(glut_configurator, 1);
+  if (glut_configurator() != nullptr) finish(glut_configurator(), 1);
 }
 
 void open_window(Configurator* c) {
@@ -179,7 +179,7 @@ void configurator_control_centre(int control, int32_t pixel[2]) {
 }
 
 int configurator_run(const char* title, configurator_choices* choices) {
-  if (glut_must_initialize_p || glut_configurator != nullptr) {
+  if (!glut_is_initialized() || glut_configurator() != nullptr) {
     printf("WARNING: no display for the configuration window\n");
     return 0;
   }
@@ -197,14 +197,14 @@ int configurator_run(const char* title, configurator_choices* choices) {
     return 0;
   }
   ui_attach(c->u, &c->context);
-  glut_configurator = c;
+  glut_set_configurator(c);
   open_window(c);
   while (!c->done) {
     glutMainLoopEvent();
     if (!c->done) inthread_sleep(10.0);
   }
   close_window(c);
-  glut_configurator = nullptr;
+  glut_set_configurator(nullptr);
   int cancelled = c->cancelled;
   if (!cancelled) {
     choices->fullscreen = c->fullscreen ? 1 : 0;

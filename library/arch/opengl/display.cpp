@@ -216,7 +216,7 @@ void display_io_open(display_io_handle* handle) {
   display_device* device = io->device;
   int32_t screen_width = glutGet(GLUT_SCREEN_WIDTH);
   int32_t screen_height = glutGet(GLUT_SCREEN_HEIGHT);
-  glut_io = handle;
+  glut_set_io(handle);
   display_view view =
       display_fit_view(io->aspect_numerator, io->aspect_denominator, screen_width, screen_height);
   io->view_width = view.width;
@@ -243,7 +243,7 @@ void display_io_open(display_io_handle* handle) {
 
 void display_io_teardown(display_io_handle* handle) {
   display_io* io = handle->io;
-  if (glut_io == handle) glut_io = nullptr;
+  if (glut_io() == handle) glut_set_io(nullptr);
   if (io == nullptr) return;
   // Every frame handed to the writer is in its file before the io goes.
   frame_writer_destroy(io->writer);
@@ -273,8 +273,7 @@ void display_io_finish(display_io_handle* handle) {
     display_io_open(handle);
     glutMainLoop();
     // The main loop has taken GLUT down with it: a later display starts afresh.
-    glut_must_initialize_p = 1;
-    glew_must_initialize_p = 1;
+    glut_note_main_loop_returned();
   }
   display_io_teardown(handle);
 }

@@ -203,6 +203,6 @@ void display_loop_step(display_io_handle* handle) {
 }
 
 void glut_display_cb() {
-  if (glut_io == nullptr || glut_io->io == nullptr || glut_io->io->device == nullptr) return;
-  display_loop_step(glut_io);
+  if (glut_io() == nullptr || glut_io()->io == nullptr || glut_io()->io->device == nullptr) return;
+  display_loop_step(glut_io());
 }

@@ -8,7 +8,7 @@ struct display_io;
 struct display_io_handle;
 
 void glut_display_cb();
-// One call of the loop on `handle` (glut_display_cb works on glut_io).
+// One call of the loop on `handle` (glut_display_cb works on the open display).
 void display_loop_step(display_io_handle* handle);
 
 // Reports the statistics block to the performance log and resets it.

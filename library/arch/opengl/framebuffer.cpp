@@ -154,8 +154,8 @@ void opengl_framebuffer_destroy(opengl_framebuffer* fb) {
 // The frame hooks run only for hooks that have an instance; the world hook
 // needs none of its own (the frame leads to its framebuffer), so it is given
 // a shared token.
-static int world_token;
-void* hook_world_allocate() { return &world_token; }
+static const char world_token = 0;
+void* hook_world_allocate() { return const_cast<char*>(&world_token); }
 void hook_world_free(void*) {}
 
 void hook_world_define(void*, display_frame* frame) {

@@ -6,13 +6,33 @@
 #include <cstdio>
 #include <cstdlib>
 
-display_io_handle* glut_io;
-configurator* glut_configurator;
-int glut_must_initialize_p = 1;
-int glew_must_initialize_p = 1;
+namespace {
+
+struct glut_state {
+  display_io_handle* io = nullptr;
+  configurator* open_configurator = nullptr;
+  int must_initialize = 1;
+  int glew_must_initialize = 1;
+};
+glut_state the_glut;
+
+}  // namespace
+
+display_io_handle* glut_io() { return the_glut.io; }
+void glut_set_io(display_io_handle* handle) { the_glut.io = handle; }
+configurator* glut_configurator() { return the_glut.open_configurator; }
+void glut_set_configurator(configurator* c) { the_glut.open_configurator = c; }
+int glut_is_initialized() { return !the_glut.must_initialize; }
+int glew_must_initialize() { return the_glut.glew_must_initialize; }
+void glew_note_initialized() { the_glut.glew_must_initialize = 0; }
+
+void glut_note_main_loop_returned() {
+  the_glut.must_initialize = 1;
+  the_glut.glew_must_initialize = 1;
+}
 
 int glut_initialize() {
-  if (!glut_must_initialize_p) return 1;
+  if (!the_glut.must_initialize) return 1;
   // freeglut ends the process itself when no display can be opened: say why
   // and how to run without a screen instead. The probe is held open across
   // glutInit: a server left without clients resets, refusing connections.
@@ -34,6 +54,6 @@ int glut_initialize() {
   // Closing a window and leaving the main loop return to us: only the main
   // sequence ends the program.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
-  glut_must_initialize_p = 0;
+  the_glut.must_initialize = 0;
   return 1;
 }

@@ -12,8 +12,8 @@ namespace {
 
 // The device whose window is open: GLUT callbacks deliver to it.
 display_device* open_device() {
-  if (glut_io == nullptr || glut_io->io == nullptr) return nullptr;
-  return glut_io->io->device;
+  if (glut_io() == nullptr || glut_io()->io == nullptr) return nullptr;
+  return glut_io()->io->device;
 }
 
 void send(int32_t code, int32_t value, int32_t code2, int32_t value2, uint32_t id) {
@@ -157,7 +157,7 @@ void attach_input_devices(display_device* device, int force) {
 
 void core_keyboard_key(display_device* device, int32_t key, int alt) {
   if (key == 27) {
-    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE) && glut_io != nullptr) glut_toggle_fullscreen(glut_io);
+    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE) && glut_io() != nullptr) glut_toggle_fullscreen(glut_io());
     my_exit(device->io);
   }
   if (key == 13 && alt) device->fullscreen_wanted = !device->fullscreen_wanted;

@@ -24,8 +24,8 @@ void release_context(display_io* io) {
 // destroys it once this returns. Windows the display deletes itself are
 // unhooked first.
 void glut_close_cb() {
-  if (glut_io == nullptr || glut_io->io == nullptr) return;
-  display_io* io = glut_io->io;
+  if (glut_io() == nullptr || glut_io()->io == nullptr) return;
+  display_io* io = glut_io()->io;
   release_context(io);
   io->window = 0;
   my_exit(io);
@@ -83,9 +83,9 @@ void glut_make_window(display_io_handle* handle, int fullscreen) {
     }
     made = 1;
   }
-  if (glew_must_initialize_p) {
+  if (glew_must_initialize()) {
     report_glew();
-    glew_must_initialize_p = 0;
+    glew_note_initialized();
   }
   if (!made) return;
 
@@ -140,8 +140,8 @@ void glut_toggle_fullscreen(display_io_handle* handle) {
 }
 
 void glut_reshape_cb(int width, int height) {
-  if (glut_io == nullptr || glut_io->io == nullptr) return;
-  display_io* io = glut_io->io;
+  if (glut_io() == nullptr || glut_io()->io == nullptr) return;
+  display_io* io = glut_io()->io;
   int32_t viewport[4];
   display_viewport_for(glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0, width, height,
                        io->aspect_numerator, io->aspect_denominator, viewport);
@@ -151,8 +151,8 @@ void glut_reshape_cb(int width, int height) {
 }
 
 void glut_timer(int value) {
-  if (value != 0 || glut_io == nullptr || glut_io->io == nullptr) return;
-  display_io* io = glut_io->io;
+  if (value != 0 || glut_io() == nullptr || glut_io()->io == nullptr) return;
+  display_io* io = glut_io()->io;
   if (io->window > 0) {
     glutSetWindow(io->window);
     glutPostRedisplay();
