@@ -53,32 +53,52 @@ void app_two_call_step(App* app, uint32_t bit) {
 
 AppCommandLine app_parse_command_line(int argc, char** argv) {
   AppCommandLine line{};
+  auto fail = [&line](const char* format, const char* arg) {
+    if (line.error[0] == 0) snprintf(line.error, sizeof line.error, format, arg);
+  };
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (strcmp(arg, "--diskwriter") == 0) {
       line.diskwriter = 1;
+    } else if (strcmp(arg, "--film") == 0) {
+      if (i + 1 < argc) line.film_path = argv[++i];
+      else fail("%s needs a file name", arg);
+    } else if (strcmp(arg, "--draft") == 0) {
+      line.draft = 1;
     } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
       line.help = 1;
     } else if (strcmp(arg, "--no-configurator") == 0) {
       line.no_configurator = 1;
+    } else if (arg[0] == '-' && arg[1] != 0) {
+      fail("unknown option %s", arg);
     } else if (line.diskwriter_path == nullptr) {
       line.diskwriter_path = argv[i];
     }
   }
+  if (line.diskwriter && line.diskwriter_path == nullptr) fail("%s needs a directory", "--diskwriter");
+  if (line.diskwriter && line.film_path != nullptr) fail("%s", "--diskwriter and --film cannot be used together");
+  if (line.draft && !line.diskwriter && line.film_path == nullptr)
+    fail("%s", "--draft goes with --film or --diskwriter");
   return line;
 }
 
 void app_print_usage(const char* program) {
   printf(
-      "usage: %s [--diskwriter DIR] [--no-configurator] [--help]\n"
+      "usage: %s [--film FILE | --diskwriter DIR] [--draft] [--no-configurator] [--help]\n"
       "\n"
+      "  --film FILE         render to FILE instead of playing live: one film with\n"
+      "                      H.264 pictures and AAC sound (.mp4, .mov, .mkv)\n"
       "  --diskwriter DIR    render to DIR instead of playing live: the sound to\n"
       "                      a WAV file and every picture to a numbered TGA file\n"
+      "  --draft             a quick preview: half size, no multisampling, so it\n"
+      "                      differs from the final picture; its files are named\n"
+      "                      with \"-draft\"\n"
       "  --no-configurator   skip the configuration window\n"
       "  --help              show this text\n"
       "\n"
-      "Resources are searched beside the program and in the directories of\n"
-      "ZEAL_RPATH (':'-separated). Escape quits, Alt+Return toggles full screen.\n",
+      "Rendering prints its progress on standard error. Resources are searched\n"
+      "beside the program and in the directories of ZEAL_RPATH (':'-separated).\n"
+      "Escape quits, Alt+Return toggles full screen.\n",
       program);
 }
 
@@ -112,6 +132,11 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     app_print_usage(program);
     return 0;
   }
+  if (line.error[0] != 0) {
+    printf("ERROR: %s\n", line.error);
+    app_print_usage(program);
+    return 2;
+  }
 
   App* app = new App{};
   app->config.name = "app";
@@ -120,8 +145,10 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app->config.aspect_ratio[1] = 9;
   app->handler = handler;
   app->bus_lock.store(1);
-  app->config.diskwriter = line.diskwriter;
+  app->config.diskwriter = line.diskwriter || line.film_path != nullptr;
   app->config.diskwriter_path = line.diskwriter_path;
+  app->config.film_path = line.film_path;
+  app->config.draft = line.draft;
   app->no_configurator = line.no_configurator;
 
   array log_candidates = vpath("virtual://root/perf.log");
@@ -142,7 +169,7 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     free_app(app);
     return 0;
   }
-  if (app->config.diskwriter_path == nullptr) app->config.diskwriter = 0;
+  if (app->config.diskwriter_path == nullptr && app->config.film_path == nullptr) app->config.diskwriter = 0;
 
   if (flags & (APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT)) app_midi_setup(app, flags);
   if (flags & APP_STREAM_AUDIO) app_audio_setup(app);

@@ -36,6 +36,12 @@ struct AppConfig {
   int32_t diskwriter;
   char* diskwriter_path;  // into argv, or a heap copy (diskwriter_path_owned)
   int32_t aspect_ratio[2];
+  // Rendering (diskwriter set) goes to this one film instead of a WAV file
+  // and numbered pictures; null for those.
+  const char* film_path;
+  // A rendering at half size without multisampling, for a quick look: its
+  // files carry "-draft" in their names.
+  int32_t draft;
 };
 
 struct audio_device;
@@ -123,14 +129,19 @@ int app_stream_index(uint32_t bit);
 // The two-call step for stream `bit` (control-in, audio and MIDI-in streams).
 void app_two_call_step(App* app, uint32_t bit);
 
-// Command line rules: "--diskwriter" turns rendering on, the first other
-// argument is the rendering directory; "--help" and "--no-configurator" are
-// recognised anywhere and never taken as the path.
+// Command line rules: "--diskwriter" turns rendering to files on and the
+// first argument that is not an option is the rendering directory, wherever
+// it stands; "--film FILE" renders to one film instead; "--draft" renders a
+// quick preview; "--help" and "--no-configurator" are recognised anywhere.
+// An unknown option, or one without its value, is an error.
 struct AppCommandLine {
   int32_t diskwriter;
   char* diskwriter_path;
+  char* film_path;
+  int32_t draft;
   int32_t help;
   int32_t no_configurator;
+  char error[256];  // empty, or what is wrong with the command line
 };
 AppCommandLine app_parse_command_line(int argc, char** argv);
 void app_print_usage(const char* program);

@@ -151,6 +151,17 @@ void display_device_prefer_fullscreen(display_device* device, int flag) {
   device->fullscreen_wanted = (flag && device->fullscreen_capable) ? 1 : 0;
 }
 
+void display_device_prefer_draft(display_device* device, int flag) {
+  device->draft = (flag && device->offline) ? 1 : 0;
+}
+
+void display_io_report_progress(display_io_handle* handle, double total_ms) {
+  display_io* io = handle->io;
+  if (io == nullptr) return;
+  io->report_progress = 1;
+  progress_start(&io->progress, total_ms, io->period);
+}
+
 void display_device_attach(display_device* device, display_fn display, display_context_fn attach,
                            display_context_fn detach, void* user) {
   display_io* io = device->io;
@@ -219,6 +230,10 @@ void display_io_open(display_io_handle* handle) {
   glut_set_io(handle);
   display_view view =
       display_fit_view(io->aspect_numerator, io->aspect_denominator, screen_width, screen_height);
+  if (device->draft) {
+    view.width /= 2;
+    view.height /= 2;
+  }
   io->view_width = view.width;
   io->view_height = view.height;
   io->aspect_numerator = view.numerator;
@@ -230,7 +245,7 @@ void display_io_open(display_io_handle* handle) {
     if (io->writer == nullptr) io->writer = frame_writer_make(io->stop);
   }
 
-  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | GLUT_MULTISAMPLE);
+  glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | (device->draft ? 0 : GLUT_MULTISAMPLE));
   glutInitWindowPosition(100, 100);
   glutInitWindowSize(view.width, view.height);
   display_choose_game_mode(view.width, view.height, screen_width, screen_height);
@@ -247,6 +262,7 @@ void display_io_teardown(display_io_handle* handle) {
   if (io == nullptr) return;
   // Every frame handed to the writer is in its file before the io goes.
   frame_writer_destroy(io->writer);
+  if (io->report_progress) progress_finish(&io->progress);
   int32_t n = array_count(&io->hooks, sizeof(frame_hook));
   for (int32_t i = 0; i < n; ++i) {
     auto* hook = static_cast<frame_hook*>(array_element(&io->hooks, sizeof(frame_hook), i));

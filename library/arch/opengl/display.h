@@ -8,6 +8,7 @@
 #include "arch/opengl/image.h"
 #include "arch/opengl/input.h"
 #include "base/array.h"
+#include "base/progress.h"
 
 struct avstream_channel;
 struct display_io;
@@ -35,6 +36,7 @@ struct display_device {
   double last_device_check;
   uint32_t last_joystick_mask;
   int32_t last_mouse_button;
+  uint32_t draft;  // offline: half size, without multisampling
 };
 
 // The wall clock the display loop reads (get_milliseconds unless replaced).
@@ -74,6 +76,8 @@ struct display_io {
   int32_t switching;        // a full-screen switch is in progress
   int32_t switch_attempts;  // frames skipped while switching
   opengl_geometry_frames geometry;
+  int32_t report_progress;  // offline: print the render's progress
+  render_progress progress;
 };
 
 struct display_io_handle {
@@ -104,6 +108,11 @@ void display_device_resolution_in_px(const display_device* device, int32_t size[
 float display_device_pixel_ratio(const display_device* device);
 int32_t display_device_set_aspect_ratio(display_device* device, int32_t width, int32_t height);
 void display_device_prefer_fullscreen(display_device* device, int flag);
+// Offline: a quick preview at half size without multisampling.
+void display_device_prefer_draft(display_device* device, int flag);
+// Offline: prints the render's progress on standard error; `total_ms` is the
+// output time the render will take (0 when not known).
+void display_io_report_progress(display_io_handle* handle, double total_ms);
 void display_device_attach(display_device* device, display_fn display, display_context_fn attach,
                            display_context_fn detach, void* user);
 int display_device_command(display_device* device, const char* name, const char* value);

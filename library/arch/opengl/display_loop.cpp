@@ -189,8 +189,10 @@ void display_loop_step(display_io_handle* handle) {
     if (rolling && device->offline) {
       display_loop_capture(io);
       io->rolled_frames += 1;
+      if (io->report_progress) progress_frame(&io->progress);
     }
-    glutSwapBuffers();
+    // Offline, nobody looks at the window: the frame is in its file already.
+    if (!device->offline) glutSwapBuffers();
     double shown = device->offline ? io->period + previous->shown_at : io->clock() - frame->start;
     frame->shown_at = shown;
     if (io->channel != nullptr) avstream_channel_advance(io->channel, shown, shown + io->period);
