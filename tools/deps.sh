@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool                 # virtual X server and synthetic input for tests
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   ffmpeg sox                         # the rendered film; sound checks
+  clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)
 )
 
 missing=()
