@@ -78,7 +78,8 @@ int32_t load_palette(app_task*, app_loader* loader) {
   // Colours are read from the first row: it must be there.
   bool usable = palette.pixels != nullptr && palette.width >= 1 && palette.height >= 1;
   if (usable)
-    printf("loaded %s: %dx%d\n", static_cast<const char*>(path.data), palette.width, palette.height);
+    printf("loaded %s: %dx%d\n", static_cast<const char*>(path.data), palette.width,
+           palette.height);
   else if (path.size == 0)
     printf("WARNING: %s not found; set ZEAL_RPATH to the resources directory.\n",
            app_loader_identifier(loader));

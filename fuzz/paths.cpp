@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                   strncmp(path.c_str(), "virtual://shaders/", 18) == 0;
   if (searched) {
     check(n == dirs);
-    for (const char* c = static_cast<const char*>(list.data); n > 0 && c < static_cast<const char*>(list.data) + list.size;
-         c += strlen(c) + 1) {
-      check(c[0] != '/' || rpath.find('/') != std::string::npos);
+    const char* data = static_cast<const char*>(list.data);
+    for (int32_t at = 0; at < list.size; at += static_cast<int32_t>(strlen(data + at)) + 1) {
+      check(data[at] != '/' || rpath.find('/') != std::string::npos);
     }
   } else {
     check(n == 1);

@@ -27,7 +27,8 @@ void app_midifn(void* arg, const uint8_t* packet) {
     midi_event_cursor cursor = midi_event_cursor_make(packet, APP_MIDI_IN_BYTES);
     midi_event event;
     uint64_t dropped = 0;
-    while (midi_event_next(&cursor, &event)) dropped += !app_bus_post(app, app->midi_in_ring, &event);
+    while (midi_event_next(&cursor, &event))
+      dropped += !app_bus_post(app, app->midi_in_ring, &event);
     int32_t beyond = packet != nullptr ? midi_packet_length(packet) - APP_MIDI_IN_BYTES : 0;
     if (beyond > 0) {
       app->midi_in_cut_packets.fetch_add(1, std::memory_order_relaxed);
