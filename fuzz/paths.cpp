@@ -53,7 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   size_t cut = text.find('\n');
   std::string rpath = text.substr(0, cut);
   std::string path = cut == std::string::npos ? std::string() : text.substr(cut + 1);
-  setenv("ZEAL_RPATH", rpath.c_str(), 1);
+  // setenv keeps every value it was given: one buffer, rewritten, does not grow.
+  static char variable[4096 + 16];
+  snprintf(variable, sizeof variable, "ZEAL_RPATH=%s", rpath.c_str());
+  putenv(variable);
 
   array entries{};
   push_back_rpath(&entries);
