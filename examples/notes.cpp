@@ -22,7 +22,6 @@
 // thread, so the control and display steps below share their notes without a
 // lock. The MIDI-out step runs on a thread of its own, 3640 times a second.
 #include <GL/gl.h>
-#include <stb_image.h>
 
 #include <atomic>
 #include <cctype>
@@ -35,6 +34,7 @@
 #include "app/bus.h"
 #include "app/loader.h"
 #include "arch/opengl/frame.h"
+#include "arch/opengl/image_png.h"
 #include "arch/opengl/input.h"
 #include "base/vpath.h"
 #include "io/midi.h"
@@ -65,12 +65,7 @@ std::atomic<uint64_t> ticks_sent{0};
 
 // --- A resource loaded by a background task ---
 
-struct Palette {
-  unsigned char* pixels;  // RGBA rows, from stb_image
-  int width;
-  int height;
-};
-Palette palette;
+image palette;  // RGBA rows; its first row gives the colours
 app_loader palette_loader;
 int palette_requested;
 
@@ -79,18 +74,18 @@ int palette_requested;
 // task->continuation. The ready flag publishes `palette` to the display.
 int32_t load_palette(app_task*, app_loader* loader) {
   array path = vfreshfile(app_loader_identifier(loader), nullptr);
-  int components = 0;
-  if (path.size > 0)
-    palette.pixels = stbi_load(static_cast<const char*>(path.data), &palette.width, &palette.height,
-                               &components, 4);
-  if (palette.pixels != nullptr)
-    printf("loaded %s: %dx%d\n", static_cast<const char*>(path.data), palette.width, palette.height);
-  else
+  if (path.size > 0) palette = image_load_png(static_cast<const char*>(path.data));
+  // Colours are read from the first row: it must be there.
+  bool usable = palette.pixels != nullptr && palette.width >= 1 && palette.height >= 1;
+  if (usable)
+    printf("loaded %s: %dx%d\n", static_cast<const char*>(path.data), palette.width,
+           palette.height);
+  else if (path.size == 0)
     printf("WARNING: %s not found; set ZEAL_RPATH to the resources directory.\n",
            app_loader_identifier(loader));
   fflush(stdout);  // shown at once, also when the output is piped
   array_reset(&path);
-  loader->result = palette.pixels != nullptr;
+  loader->result = usable;
   app_loader_set_ready(loader);
   return 1;  // finished
 }
@@ -100,7 +95,7 @@ void note_colour(int note, float level) {
   float rgb[3] = {0.7f, 0.7f, 0.7f};
   if (app_loader_ready(&palette_loader) && app_loader_result(&palette_loader)) {
     int x = (note - kLowest) * (palette.width - 1) / (kHighest - kLowest);
-    const unsigned char* p = palette.pixels + 4 * x;
+    const unsigned char* p = static_cast<const unsigned char*>(palette.pixels) + 4 * x;
     for (int i = 0; i < 3; ++i) rgb[i] = p[i] / 255.0f;
   }
   glColor3f(rgb[0] * level, rgb[1] * level, rgb[2] * level);

@@ -288,51 +288,70 @@ int ftable_env_check(const ftable_env* env) {
   return 1;
 }
 
-int ftable_make_on_stream(ftable* table, stream** s) {
+namespace {
+
+// A table's rows are one array of at most INT32_MAX bytes, the spare float
+// included.
+constexpr int64_t kMaxFloats = INT32_MAX / sizeof(float) - 1;
+// Frames are decoded straight into the rows, at most this many floats at a
+// time, so that a header's claims never decide an allocation.
+constexpr int64_t kBlockFloats = 262144 * 2;
+
+// Decodes the frames of `file` into the rows: all of them, up to `frames`
+// when the length is known (frames >= 0). Null on success, else the reason.
+const char* read_frames(ftable* table, SNDFILE* file, int64_t frames, const char* name) {
+  int64_t channels = table->width;
+  int64_t limit = kMaxFloats / channels;
+  if (frames >= 0 && frames > limit) return "more frames than a table holds";
+  int64_t block = kBlockFloats / channels > 0 ? kBlockFloats / channels : 1;
+  int64_t done = 0;
+  for (;;) {
+    int64_t want = frames >= 0 && frames - done < block ? frames - done : block;
+    if (want <= 0) break;
+    if (done + want > limit) return "more frames than a table holds";
+    if (array_allocate(&table->rows, kFloat, static_cast<int32_t>((done + want) * channels)) ==
+        nullptr) {
+      return "out of memory";
+    }
+    sf_count_t got = sf_readf_float(file, row_at(table, static_cast<int32_t>(done)), want);
+    if (got <= 0) break;
+    done += got;
+  }
+  // Only the frames actually decoded are rows: a short file gives fewer
+  // rows, never trailing zeros (nor the allocation's spare float).
+  array_truncate(&table->rows, kFloat, static_cast<int32_t>(done * channels));
+  if (frames >= 0 && done < frames) {
+    printf("WARNING: ftable_make_on_stream: %s: %lld of %lld frames could be read\n", name,
+           static_cast<long long>(done), static_cast<long long>(frames));
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int ftable_make_on_stream(ftable* table, stream** s, const char* name) {
+  if (name == nullptr) name = "stream";
   SF_INFO info;
   memset(&info, 0, sizeof info);
   SNDFILE* file = sf_open_virtual(&stream_virtualio, SFM_READ, &info, s);
+  ftable_free(table);
   if (file == nullptr) {
-    printf("ERROR %s %s\n", "ftable_make_on_stream", sf_strerror(nullptr));
-    ftable_free(table);
+    printf("ERROR: ftable_make_on_stream: %s: %s\n", name, sf_strerror(nullptr));
     // Closing nothing would read as success; the open's error says why not.
     int error = sf_error(nullptr);
     return error != 0 ? error : SF_ERR_UNRECOGNISED_FORMAT;
   }
-  ftable_free(table);
-  const sf_count_t block = 262144;
-  int64_t channels = info.channels;
-  int64_t frames = info.frames > 0 ? info.frames : 0;
-  int failed = channels <= 0 || frames * channels >= INT32_MAX / kFloat;
-  if (!failed) {
-    table->width = static_cast<int32_t>(channels);
+  const char* problem = "no channels";
+  if (info.channels > 0) {
+    table->width = info.channels;
     table->rate = static_cast<float>(info.samplerate);
-    failed = frames > 0 &&
-             array_allocate(&table->rows, kFloat, static_cast<int32_t>(frames * channels)) == nullptr;
+    // libsndfile gives the largest count for a length it does not know.
+    problem = read_frames(table, file, info.frames == SF_COUNT_MAX ? -1 : info.frames, name);
   }
-  float* buffer = nullptr;
-  if (!failed && frames > 0) {
-    sf_count_t buffer_frames = frames < block ? frames : block;
-    buffer = static_cast<float*>(malloc(sizeof(float) * static_cast<size_t>(buffer_frames * channels)));
-    failed = buffer == nullptr;
-    sf_count_t done = 0;
-    while (!failed && done < frames) {
-      sf_count_t want = frames - done < buffer_frames ? frames - done : buffer_frames;
-      sf_count_t got = sf_readf_float(file, buffer, want);
-      if (got <= 0) break;
-      memcpy(row_at(table, static_cast<int32_t>(done)), buffer,
-             sizeof(float) * static_cast<size_t>(got * channels));
-      done += got;
-    }
-    // Only the frames actually decoded are rows: a short file gives fewer
-    // rows, never trailing zeros (nor the allocation's spare float).
-    array_truncate(&table->rows, kFloat, static_cast<int32_t>(done * channels));
-  }
-  free(buffer);
-  if (failed) {
-    printf("ERROR %s %s\n", "ftable_make_on_stream", "out of memory");
+  if (problem != nullptr) {
+    printf("ERROR: ftable_make_on_stream: %s: %s\n", name, problem);
     ftable_free(table);
   }
   int closed = sf_close(file);
-  return failed && closed == 0 ? SF_ERR_SYSTEM : closed;
+  return problem != nullptr && closed == 0 ? SF_ERR_MALFORMED_FILE : closed;
 }

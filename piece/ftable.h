@@ -71,6 +71,8 @@ bool ftable_env_range_channelfront(ftable_env* env, int32_t channel, float* out)
 void ftable_env_range_front(ftable_env* env, float* out);
 
 // Replaces the table with the frames of the sound file in `s` (one row per
-// frame, one column per channel). What closing the file returns: 0 when all
-// went well, a libsndfile error code when the file could not be opened.
-int ftable_make_on_stream(ftable* table, stream** s);
+// frame, one column per channel); `name` names the file in error lines. A
+// file that cannot be decoded, or whose frames would not fit a table, leaves
+// the table empty with an "ERROR:" line. What closing the file returns: 0
+// when all went well, else a libsndfile error code.
+int ftable_make_on_stream(ftable* table, stream** s, const char* name = nullptr);

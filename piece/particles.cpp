@@ -363,12 +363,12 @@ void ParticleSystem_update(ParticleSystem* s, const controls* c, prng* g, int32_
   }
 }
 
-// The palette's first row holds stbi_load's bytes red, green, blue, alpha;
+// The palette's first row holds the decoder's bytes red, green, blue, alpha;
 // read as one little-endian word, its low byte (red) becomes the blue output.
 static vec4 palette_colour(const image* palette, float colour_index, float* a) {
   int ci = static_cast<int>(colour_index);
   if (ci >= 0 && palette != nullptr && palette->kind == IMAGE_KIND_U8 &&
-      palette->pixels != nullptr && palette->width >= 1) {
+      palette->pixels != nullptr && palette->width >= 1 && palette->height >= 1) {
     uint32_t p = static_cast<const uint32_t*>(palette->pixels)[ci % palette->width];
     *a = 0.3f;
     return vec4{static_cast<float>((p >> 16) & 255) * 0.003921569f,

@@ -1,7 +1,6 @@
 #include "piece/scene.h"
 
 #include <GL/glew.h>
-#include <stb_image.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include "app/app.h"
 #include "arch/opengl/frame.h"
 #include "arch/opengl/geometry.h"
+#include "arch/opengl/image_png.h"
 #include "arch/opengl/material.h"
 #include "arch/opengl/ui.h"
 #include "base/vpath.h"
@@ -25,12 +25,7 @@ static const char* const FISH_FILES[3] = {
 image scene_load_image(const char* path) {
   image img{};
   array name = vfreshfile(path, nullptr);
-  if (name.size > 0 && !name.failed) {
-    int w = 0, h = 0, n = 0;
-    stbi_uc* pixels = stbi_load(static_cast<const char*>(name.data), &w, &h, &n, 4);
-    if (pixels != nullptr)
-      img = image{IMAGE_KIND_U8, pixels, w, h, 1, 4, w, 1, 1};
-  }
+  if (name.size > 0 && !name.failed) img = image_load_png(static_cast<const char*>(name.data));
   array_reset(&name);
   return img;
 }
@@ -123,8 +118,7 @@ int32_t scene_end(App* app) {
   scene_resources* r = piece != nullptr ? piece->resources : nullptr;
   if (r == nullptr) return APP_STEP;
   if (r->interface != nullptr) ui_detach(r->interface, app->display_context);
-  if (r->palette.owned) stbi_image_free(r->palette.pixels);
-  r->palette = image{};
+  image_free(&r->palette);
   texture_delete(&r->particletex);
   texture_delete(&r->tinttex);
   for (texture& t : r->fishtex) texture_delete(&t);

@@ -76,5 +76,6 @@ int32_t scene_step_score(scene_state* st, double s);
 int32_t scene_draw(scene_state* st, display_frame* frame, double s);
 
 // A PNG resource by virtual path, loaded with four channels; the record is
-// cleared (kind NONE) when the file is missing or unreadable.
+// cleared (kind NONE) when the file is missing, and also, with a "WARNING:"
+// line, when it is not a PNG file that decodes within the limits.
 image scene_load_image(const char* vpath);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up and the whole test suite: installs what is missing, builds normally and
-# with AddressSanitizer + UndefinedBehaviorSanitizer, and runs every test in both.
+# with AddressSanitizer + UndefinedBehaviorSanitizer, runs every test in both,
+# then runs each fuzz target for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,6 @@ for variant in build build-sanitize; do
   cmake --build "$variant" -j "$jobs"
   tools/with-services.sh ctest --test-dir "$variant" --output-on-failure -j "$jobs" --timeout 600 "${skip[@]}"
 done
+
+# Every parser of outside input, fuzzed for a while from its seeds.
+tools/fuzz.sh 20

@@ -9,11 +9,13 @@ packages=(
   portaudio19-dev                    # live audio output
   libsndfile1-dev                    # WAV writing and sound-file reading
   freeglut3-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri  # window, OpenGL
-  libstb-dev                         # PNG loading, TGA writing
+  libpng-dev                         # PNG resources
+  libstb-dev                         # TGA frames (written; read back by tests)
   librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)
   xvfb xauth xdotool                 # virtual X server and synthetic input for tests
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   ffmpeg sox                         # the rendered film; sound checks
+  clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)
 )
 
 missing=()

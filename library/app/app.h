@@ -96,6 +96,13 @@ struct App {
   struct display_context* display_context;
   struct display_frame* display_frame;
   const uint8_t* midi_packet;
+  // MIDI input the MIDI-in callback could not hand on: packets longer than
+  // APP_MIDI_IN_BYTES, their bytes beyond it, and decoded events that found
+  // the control bus full. Reported once, by the background thread.
+  std::atomic<uint64_t> midi_in_cut_packets;
+  std::atomic<uint64_t> midi_in_cut_bytes;
+  std::atomic<uint64_t> midi_in_dropped_events;
+  int32_t midi_in_reported;
   // Set when diskwriter_path is a heap copy that the runtime must free.
   int32_t diskwriter_path_owned;
 

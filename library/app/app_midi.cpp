@@ -19,18 +19,39 @@ constexpr double kTickMs = 1000.0 / 3640.0;
 void app_midifn(void* arg, const uint8_t* packet) {
   auto* app = static_cast<App*>(arg);
   if (app_has_stream(app, APP_STREAM_CONTROL_IN)) {
-    int32_t n = midi_event_count(packet);
-    for (int32_t i = 0; i < n; ++i) {
-      midi_event event;
-      midi_event_get(packet, &event, i);
-      app_bus_post(app, app->midi_in_ring, &event);
+    // This runs in the platform's real-time callback: one pass over at most
+    // APP_MIDI_IN_BYTES, what is left only counted.
+    midi_event_cursor cursor = midi_event_cursor_make(packet, APP_MIDI_IN_BYTES);
+    midi_event event;
+    uint64_t dropped = 0;
+    while (midi_event_next(&cursor, &event))
+      dropped += !app_bus_post(app, app->midi_in_ring, &event);
+    int32_t beyond = packet != nullptr ? midi_packet_length(packet) - APP_MIDI_IN_BYTES : 0;
+    if (beyond > 0) {
+      app->midi_in_cut_packets.fetch_add(1, std::memory_order_relaxed);
+      app->midi_in_cut_bytes.fetch_add(static_cast<uint64_t>(beyond), std::memory_order_relaxed);
     }
+    if (dropped > 0) app->midi_in_dropped_events.fetch_add(dropped, std::memory_order_relaxed);
   }
   if (app_has_stream(app, APP_STREAM_MIDI_IN)) {
     app->midi_packet = packet;
     app_two_call_step(app, APP_STREAM_MIDI_IN);
     app->midi_packet = nullptr;
   }
+}
+
+void app_midi_report(App* app) {
+  if (app->midi_in_reported) return;
+  uint64_t packets = app->midi_in_cut_packets.load(std::memory_order_relaxed);
+  uint64_t bytes = app->midi_in_cut_bytes.load(std::memory_order_relaxed);
+  uint64_t dropped = app->midi_in_dropped_events.load(std::memory_order_relaxed);
+  if (packets == 0 && dropped == 0) return;
+  app->midi_in_reported = 1;
+  printf("WARNING: MIDI in: %llu packet(s) longer than %d bytes, %llu byte(s) beyond not decoded; "
+         "%llu event(s) dropped on a full control bus. Reported once.\n",
+         static_cast<unsigned long long>(packets), APP_MIDI_IN_BYTES,
+         static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(dropped));
+  fflush(stdout);
 }
 
 double midiout_telltime(void* arg) {

@@ -138,11 +138,11 @@ void app_bus_destroy(App* app) {
   unlock(app);
 }
 
-void app_bus_post(App* app, int32_t index, const void* event) {
-  if (!app_has_stream(app, APP_STREAM_CONTROL_IN)) return;
+int app_bus_post(App* app, int32_t index, const void* event) {
+  if (!app_has_stream(app, APP_STREAM_CONTROL_IN)) return 0;
   lf_ringbuffer* ring =
       ring_at(&app->bus.producers, index, "WARNING: ignoring event on unconnected source.");
-  if (ring != nullptr) lf_ringbuffer_write(ring, event, APP_BUS_EVENT_BYTES);
+  return ring != nullptr && lf_ringbuffer_write(ring, event, APP_BUS_EVENT_BYTES);
 }
 
 void control_event_handler(void* user, const int32_t* event, int32_t words) {

@@ -41,10 +41,10 @@ int lf_ringbuffer_read(lf_ringbuffer* ring, void* out, int32_t size);
 // display input) and one consumer ring, 64 events each.
 void app_bus_make(App* app);
 void app_bus_destroy(App* app);
-// Writes one event into producer ring `index`; drops it silently when the
-// ring is full, with a warning when there is no such ring. Nothing happens
-// without the control-in stream.
-void app_bus_post(App* app, int32_t index, const void* event);
+// Writes one event into producer ring `index`: 1 when it went in, 0 when it
+// was dropped (the ring full, no such ring, which warns, or no control-in
+// stream).
+int app_bus_post(App* app, int32_t index, const void* event);
 
 // Display input handler: posts the first min(4 words, 32) bytes of the event,
 // zero-padded to a full slot.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/app_input.h"
 #include "base/thread.h"
 
 struct app_queue_node {
@@ -120,6 +121,7 @@ void* background_thread(void* arg) {
   auto* app = static_cast<App*>(arg);
   while (app->config.streams != 0) {
     int32_t active = pt_scheduler_step(&app->scheduler);
+    app_midi_report(app);
     inthread_sleep(active != 0 ? 30.0 : 250.0);
   }
   return nullptr;

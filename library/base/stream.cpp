@@ -160,6 +160,25 @@ int stream_blockread(stream** s, void* buffer, int64_t size) {
   return 1;
 }
 
+int64_t stream_read_upto(stream** s, void* buffer, int64_t size) {
+  stream* r = *s;
+  if (!usable(r) || size <= 0 || !(r->mode & STREAM_READ)) return 0;
+  if (r->kind == STREAM_FILE) {
+    FILE* f = file_of(r);
+    file_switch(r, LAST_READ);
+    size_t got = fread(buffer, 1, static_cast<size_t>(size), f);
+    if (got < static_cast<size_t>(size)) clearerr(f);
+    return static_cast<int64_t>(got);
+  }
+  const array* a = array_of(r);
+  int64_t left = array_length(a) - r->position;
+  int64_t n = size < left ? size : left;
+  if (n <= 0) return 0;
+  memcpy(buffer, static_cast<const char*>(a->data) + r->position, static_cast<size_t>(n));
+  r->position += n;
+  return n;
+}
+
 int impl_blockwrite(stream* s, const void* buffer, int64_t size) {
   if (!usable(s) || !(s->mode & STREAM_WRITE)) return 0;
   // A negative size would copy from far beyond the buffer.

@@ -48,6 +48,9 @@ int64_t stream_getposition(stream** s);
 void stream_position(stream** s, int64_t position);
 // 1 when exactly `size` bytes were read; on 0 the position is unchanged.
 int stream_blockread(stream** s, void* buffer, int64_t size);
+// Reads up to `size` bytes and advances by as many: the count read, short at
+// the end of the data, 0 at the end or when the stream cannot be read.
+int64_t stream_read_upto(stream** s, void* buffer, int64_t size);
 int stream_blockwrite(stream** s, const void* buffer, int64_t size);
 
 // The same operations on the record itself.

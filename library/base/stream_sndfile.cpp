@@ -35,8 +35,10 @@ sf_count_t stream_vio_seek(sf_count_t offset, int whence, void* user) {
   return stream_hasfailed(s) ? -1 : stream_getposition(s);
 }
 
+// libsndfile asks for whole buffers and expects the bytes that are left at
+// the end of the data, not nothing.
 sf_count_t stream_vio_read(void* buffer, sf_count_t count, void* user) {
-  return stream_blockread(slot_of(user), buffer, count) ? count : 0;
+  return stream_read_upto(slot_of(user), buffer, count);
 }
 
 sf_count_t stream_vio_write(const void* buffer, sf_count_t count, void* user) {

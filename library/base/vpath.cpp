@@ -141,7 +141,9 @@ int parse_generic_vpath(parser* p, const array* list, const char* root, array* o
   int32_t count = array_count(list, kListWidth);
   for (int32_t i = 0; i < count && !out->failed; ++i) {
     const auto* dir = static_cast<const array*>(array_element(list, kListWidth, i));
-    if (dir->size > 1) array_append(out, dir->data, dir->size - 1);
+    // An empty entry would put the file at the root of the file system.
+    if (dir->size <= 1) continue;
+    array_append(out, dir->data, dir->size - 1);
     array_append(out, "/", 1);
     if (!is_root) {
       array_cats(out, root);
@@ -178,11 +180,14 @@ array vpath(const char* path) {
   parser p;
   parser_make(&p, static_cast<const char*>(text.data), text.failed ? -1 : text.size);
 
+  // Without a resource directory only ZEAL_RPATH is searched: a program
+  // without one finds its resources nowhere else, not under "/" nor under
+  // whatever directory it was started from.
   array list{};
-  auto* first = static_cast<array*>(array_allocate(&list, kListWidth, 0));
   const char* resources = get_resource_path();
-  if (first != nullptr && resources != nullptr) {
-    array_append(first, resources, static_cast<int32_t>(strlen(resources)) + 1);
+  if (resources != nullptr) {
+    auto* first = static_cast<array*>(array_allocate(&list, kListWidth, 0));
+    if (first != nullptr) array_append(first, resources, static_cast<int32_t>(strlen(resources)) + 1);
   }
   push_back_rpath(&list);
 

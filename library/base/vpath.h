@@ -1,6 +1,8 @@
 // Virtual paths: "virtual://root/dat/pal1.png" names one candidate file per
 // directory of the resource search path (the program's resource directory,
 // then the directories of ZEAL_RPATH). Other paths pass through unchanged.
+// A program without a resource directory and without ZEAL_RPATH has no
+// candidates at all for the virtual forms.
 #pragma once
 #include <cstdint>
 
@@ -28,6 +30,6 @@ int find_resource_dir(const char* exe, array* out);
 void push_back_rpath(array* list);
 // One search-path entry into `item` (emptied first); always 1.
 int parse_a_rpath(parser* p, array* item);
-// Matches "virtual://<root>/" and appends one candidate per directory of
-// `list`; 0 with the position restored and `out` emptied otherwise.
+// Matches "virtual://<root>/" and appends one candidate per non-empty
+// directory of `list`; 0 with the position restored and `out` emptied otherwise.
 int parse_generic_vpath(parser* p, const array* list, const char* root, array* out);

@@ -4,45 +4,41 @@
 
 namespace {
 
-int next_byte(parser* p, int32_t* b) {
-  char c;
-  if (!parser_next_char(p, &c)) return 0;
-  *b = static_cast<uint8_t>(c);
-  return 1;
-}
+struct builders {
+  midi_note_fn on;
+  midi_noteoff_fn off;
+  midi_cc_fn control;
+  midi_clock_fn tick, start, stop, resume;
+};
 
-// One of the single-byte real-time messages.
-int parse_the_byte(parser* p, int32_t wanted) {
-  private_parser_begin(p);
-  int32_t b;
-  if (next_byte(p, &b) && b == wanted) {
-    parser_commit(p);
-    return 1;
-  }
-  parser_rollback(p);
-  return 0;
-}
-
-// A status byte of `kind` (upper nibble) and two data bytes, taken as they
-// are. `zero_velocity`: -1 any second byte, 0 only non-zero, 1 only zero.
-int parse_channel_message(parser* p, int32_t kind, int zero_velocity, int32_t* channel,
-                          int32_t* b1, int32_t* b2) {
-  private_parser_begin(p);
-  int32_t status;
-  bool ok = next_byte(p, &status) && (status & 0xF0) == kind && next_byte(p, b1) &&
-            next_byte(p, b2);
-  if (ok && zero_velocity >= 0) ok = (*b2 == 0) == (zero_velocity == 1);
-  if (!ok) {
-    parser_rollback(p);
-    return 0;
-  }
-  parser_commit(p);
-  *channel = status & 15;
-  return 1;
-}
+constexpr builders kRecordBuilders = {noteon, noteoff, cc, midiclock_tick, midiclock_start,
+                                      midiclock_stop, midiclock_continue};
 
 // Data bytes of 0x80 and above become negative values.
-int32_t value(int32_t b) { return static_cast<int8_t>(b); }
+int32_t value(uint8_t b) { return static_cast<int8_t>(b); }
+
+// Decodes the message at the start of `data` (`left` bytes) into `event`
+// through the matching builder: the bytes it took, or 0 when no message kind
+// matches or the message is cut short. The kinds are tried in this order,
+// each from the same place: the four real-time bytes, a controller, a
+// note-on with a velocity, a note-off, a note-on of velocity 0.
+int32_t decode_message(const uint8_t* data, int32_t left, const builders& b, midi_event* event) {
+  if (left < 1) return 0;
+  switch (data[0]) {
+    case 0xF8: b.tick(event); return 1;
+    case 0xFA: b.start(event); return 1;
+    case 0xFC: b.stop(event); return 1;
+    case 0xFB: b.resume(event); return 1;
+    default: break;
+  }
+  int32_t kind = data[0] & 0xF0;
+  if ((kind != 0xB0 && kind != 0x90 && kind != 0x80) || left < 3) return 0;
+  int32_t channel = data[0] & 15;
+  if (kind == 0xB0) b.control(event, channel, value(data[1]), value(data[2]));
+  else if (kind == 0x90 && data[2] != 0) b.on(event, channel, value(data[1]), value(data[2]));
+  else b.off(event, channel, value(data[1]));
+  return 3;
+}
 
 void empty_event(midi_event* event) {
   if (event == nullptr) return;
@@ -50,62 +46,49 @@ void empty_event(midi_event* event) {
   event->magic = MIDI_EVENT_MAGIC;
 }
 
-int packet_parser(parser* p, const uint8_t* packet) {
-  if (packet == nullptr) return parser_make(p, nullptr, 0);
-  return parser_make(p, reinterpret_cast<const char*>(midi_packet_data(packet)),
-                     midi_packet_length(packet));
-}
-
-int parse_with_builders(parser* p, midi_event* event) {
-  return parse_a_midi_event(p, noteon, noteoff, cc, midiclock_tick, midiclock_start,
-                            midiclock_stop, midiclock_continue, event);
-}
-
 }  // namespace
 
 int parse_a_midi_event(parser* state, midi_note_fn on, midi_noteoff_fn off, midi_cc_fn control,
                        midi_clock_fn tick, midi_clock_fn start, midi_clock_fn stop,
                        midi_clock_fn resume, midi_event* event) {
-  const uint8_t realtime[] = {0xF8, 0xFA, 0xFC, 0xFB};
-  const midi_clock_fn builders[] = {tick, start, stop, resume};
-  for (int i = 0; i < 4; ++i) {
-    if (parse_the_byte(state, realtime[i])) {
-      builders[i](event);
-      return 1;
-    }
-  }
-  int32_t channel, b1, b2;
-  if (parse_channel_message(state, 0xB0, -1, &channel, &b1, &b2)) {
-    control(event, channel, value(b1), value(b2));
-    return 1;
-  }
-  if (parse_channel_message(state, 0x90, 0, &channel, &b1, &b2)) {
-    on(event, channel, value(b1), value(b2));
-    return 1;
-  }
-  if (parse_channel_message(state, 0x80, -1, &channel, &b1, &b2) ||
-      parse_channel_message(state, 0x90, 1, &channel, &b1, &b2)) {
-    off(event, channel, value(b1));
-    return 1;
-  }
-  return 0;
+  int32_t at = parser_position(state);
+  if (state->text == nullptr || at < 0 || at >= state->length) return 0;
+  const builders b = {on, off, control, tick, start, stop, resume};
+  int32_t n = decode_message(reinterpret_cast<const uint8_t*>(state->text) + at,
+                             state->length - at, b, event);
+  if (n == 0) return 0;
+  private_parser_begin(state);
+  char c;
+  for (int32_t i = 0; i < n; ++i) parser_next_char(state, &c);
+  parser_commit(state);
+  return 1;
+}
+
+midi_event_cursor midi_event_cursor_make(const uint8_t* packet, int32_t limit) {
+  if (packet == nullptr) return midi_event_cursor{};
+  int32_t length = midi_packet_length(packet);
+  if (limit >= 0 && limit < length) length = limit;
+  return midi_event_cursor{midi_packet_data(packet), length, 0};
+}
+
+int midi_event_next(midi_event_cursor* cursor, midi_event* event) {
+  int32_t n = decode_message(cursor->data + cursor->at, cursor->length - cursor->at,
+                             kRecordBuilders, event);
+  // What cannot be decoded ends the packet for good.
+  cursor->at = n > 0 ? cursor->at + n : cursor->length;
+  return n > 0;
 }
 
 int32_t midi_event_count(const uint8_t* packet) {
-  parser p;
-  packet_parser(&p, packet);
+  midi_event_cursor cursor = midi_event_cursor_make(packet, -1);
   int32_t count = 0;
-  while (parse_with_builders(&p, nullptr)) ++count;
-  parser_free(&p);
+  while (midi_event_next(&cursor, nullptr)) ++count;
   return count;
 }
 
 void midi_event_get(const uint8_t* packet, midi_event* event, int32_t index) {
-  parser p;
-  packet_parser(&p, packet);
-  for (int32_t i = 0; i < index; ++i) {
-    if (!parse_with_builders(&p, nullptr)) break;
-  }
-  if (!parse_with_builders(&p, event)) empty_event(event);
-  parser_free(&p);
+  midi_event_cursor cursor = midi_event_cursor_make(packet, -1);
+  bool found = index >= 0;
+  for (int32_t i = 0; found && i < index; ++i) found = midi_event_next(&cursor, nullptr);
+  if (!found || !midi_event_next(&cursor, event)) empty_event(event);
 }

@@ -2,6 +2,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -246,7 +247,7 @@ TEST(Ftable, BadSoundFilesGiveAnErrorAndAnEmptyTable) {
   TempDir dir;
   WriteWav(dir, 1000, 2, SF_FORMAT_FLOAT);
   std::string wav = dir.Read("sound.wav");
-  const std::string prefix = "ERROR ftable_make_on_stream ";
+  const std::string prefix = "ERROR: ftable_make_on_stream: ";
   for (const std::string& bytes : {std::string("not a sound file\n"), wav.substr(0, 20), std::string()}) {
     ftable t{};
     t.width = 3;
@@ -269,4 +270,63 @@ TEST(Ftable, BadSoundFilesGiveAnErrorAndAnEmptyTable) {
   EXPECT_EQ(testing::internal::GetCapturedStdout().substr(0, prefix.size()), prefix);
   EXPECT_EQ(ftable_rows(&t), 0);
   stream_destroy(&s);
+}
+
+// Every hostile input, and a few files made with sox: the valid ones load
+// with every frame, from a file and from bytes alike; the others leave an
+// empty table and an "ERROR:" line naming them.
+TEST(Ftable, SoundFilesLoadWholeOrFailClearly) {
+  TempDir dir;
+  auto sox = [&](const std::string& name, const std::string& format, int frames) {
+    std::string command = "sox -r 8000 -n " + format + " " + dir.File(name) + " synth " +
+                          std::to_string(frames) + "s sine 300 2>/dev/null";
+    EXPECT_EQ(system(command.c_str()), 0) << command;
+    return dir.File(name);
+  };
+  const std::string hostile = std::string(ZEAL_SOURCE_DIR) + "/tests/data/hostile/";
+  const struct {
+    std::string path;
+    int frames;  // -1: refused
+    int channels;
+  } cases[] = {
+      {hostile + "ogg-3ch-valid.ogg", 40000, 3},
+      {hostile + "flac-163k-valid.flac", 80000, 2},
+      {hostile + "ogg-small-valid.ogg", 80, 1},
+      {hostile + "flac-unknown-length.flac", 4000, 2},  // read to its end
+      {hostile + "ogg-3ch-length-wrap.ogg", -1, 0},     // claims more than a table holds
+      {hostile + "gif-huge-alloc.gif", -1, 0},
+      {hostile + "pnm-height-zero.ppm", -1, 0},
+      {sox("one.flac", "-c 1 -b 16", 1), 1, 1},
+      {sox("two.ogg", "-c 2", 1000), 1000, 2},
+      {sox("six.wav", "-c 6 -b 24", 7), 7, 6},
+      {sox("u8.wav", "-c 1 -b 8", 5), 5, 1},
+      {sox("a.aiff", "-c 2", 100), 100, 2},
+  };
+  for (const auto& c : cases) {
+    std::string name = c.path.substr(c.path.rfind('/') + 1);
+    ftable from_file{};
+    stream* s = nullptr;
+    stream_make_on_file(&s, STREAM_READ, c.path.c_str());
+    testing::internal::CaptureStdout();
+    int result = ftable_make_on_stream(&from_file, &s, name.c_str());
+    std::string printed = testing::internal::GetCapturedStdout();
+    stream_destroy(&s);
+    ftable from_bytes{};
+    std::string ignored;
+    EXPECT_EQ(LoadBytes(&from_bytes, read_file(c.path), &ignored), result) << name;
+    if (c.frames < 0) {
+      EXPECT_NE(result, 0) << name;
+      EXPECT_EQ(printed.rfind("ERROR: ftable_make_on_stream: " + name + ": ", 0), 0u) << printed;
+      EXPECT_EQ(from_file.rows.data, nullptr) << name;
+    } else {
+      EXPECT_EQ(result, 0) << name << ": " << printed;
+      EXPECT_EQ(printed, "") << name;
+      EXPECT_EQ(from_file.width, c.channels) << name;
+      EXPECT_EQ(ftable_rows(&from_file), c.frames) << name;
+      ASSERT_EQ(from_bytes.rows.size, from_file.rows.size) << name;
+      EXPECT_EQ(memcmp(from_bytes.rows.data, from_file.rows.data, from_file.rows.size), 0) << name;
+    }
+    ftable_free(&from_file);
+    ftable_free(&from_bytes);
+  }
 }

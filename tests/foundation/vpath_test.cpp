@@ -48,11 +48,6 @@ std::vector<std::string> Candidates(const char* path) {
   return out;
 }
 
-std::string Resources() {
-  const char* r = get_resource_path();
-  return r != nullptr ? r : "";
-}
-
 std::string Fresh(const char* path, int64_t* stamp) {
   array found = vfreshfile(path, stamp);
   std::string out;
@@ -120,18 +115,20 @@ TEST(Rpath, AnyBytesParseWithoutHarm) {
 
 // Every form after the first is tried only once the ones before it failed, so
 // these also check that a failed form gives back the position it took.
+// The test programs have no resource directory beside them: only ZEAL_RPATH
+// is searched, and a missing directory never turns into the root.
 TEST(Vpath, VirtualFormsGiveOneCandidatePerDirectory) {
+  ASSERT_EQ(get_resource_path(), nullptr);
   setenv("ZEAL_RPATH", "X:Y", 1);
-  std::string b = Resources();
-  EXPECT_EQ(Candidates("virtual://root/perf.log"), (V{b + "/perf.log", "X/perf.log", "Y/perf.log"}));
-  EXPECT_EQ(Candidates("virtual://data/a.png"), (V{b + "/data/a.png", "X/data/a.png", "Y/data/a.png"}));
-  EXPECT_EQ(Candidates("virtual://shaders/s.glsl"), (V{b + "/shaders/s.glsl", "X/shaders/s.glsl", "Y/shaders/s.glsl"}));
-  EXPECT_EQ(Candidates("virtual://root/"), (V{b + "/", "X/", "Y/"}));
+  EXPECT_EQ(Candidates("virtual://root/perf.log"), (V{"X/perf.log", "Y/perf.log"}));
+  EXPECT_EQ(Candidates("virtual://data/a.png"), (V{"X/data/a.png", "Y/data/a.png"}));
+  EXPECT_EQ(Candidates("virtual://shaders/s.glsl"), (V{"X/shaders/s.glsl", "Y/shaders/s.glsl"}));
+  EXPECT_EQ(Candidates("virtual://root/"), (V{"X/", "Y/"}));
   EXPECT_EQ(Candidates("virtual://material/m/x"), (V{"/mnt/storage/private-media/material/m/x"}));
   EXPECT_EQ(Candidates("virtual://os///tmp/x"), (V{"/tmp/x"}));
   EXPECT_EQ(Candidates("virtual://os/tmp"), (V{"/tmp"}));
   unsetenv("ZEAL_RPATH");
-  EXPECT_EQ(Candidates("virtual://root/dat/pal1.png"), (V{b + "/dat/pal1.png"}));
+  EXPECT_EQ(Candidates("virtual://root/perf.log"), V{});
 }
 
 TEST(Vpath, OtherPathsPassThrough) {
@@ -146,8 +143,7 @@ TEST(Vpath, OtherPathsPassThrough) {
   array_reset(&none);
   std::string longpath = "virtual://root/" + std::string(200000, 'q');
   V list = Candidates(longpath.c_str());
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[1], "X/" + std::string(200000, 'q'));
+  EXPECT_EQ(list, V{"X/" + std::string(200000, 'q')});
   unsetenv("ZEAL_RPATH");
 }
 

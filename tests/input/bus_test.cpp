@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/app_input.h"
 #include "app/bus.h"
 #include "base/thread.h"
+#include "io/midi_event.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -269,4 +271,33 @@ TEST(Bus, ConcurrentProducerLosesNothingThatFitsAndNeverTears) {
   expect_numbers(bus.r.got, 0, sent.load());
   EXPECT_LT(bus.producer(0)->write.load(), kWrap - 4095);  // wrapped
   EXPECT_LT(bus.consumer()->write.load(), kWrap - 63999);
+}
+
+// The MIDI-in callback walks at most APP_MIDI_IN_BYTES of a packet; what it
+// could not hand on is counted there and reported once, later, by the
+// background thread's call.
+TEST(Bus, MidiInDecodesABoundedPacketAndReportsWhatItCouldNotHandOnOnce) {
+  Bus bus;
+  std::vector<uint8_t> notes(30000);
+  for (size_t i = 0; i + 2 < notes.size(); i += 3) {
+    notes[i] = 0x90;
+    notes[i + 1] = static_cast<uint8_t>(i / 3 % 128);
+    notes[i + 2] = 1;
+  }
+  std::vector<uint8_t> packet(MIDI_PACKET_HEADER + notes.size());
+  midi_packet_write(packet.data(), 0, notes.data(), static_cast<int32_t>(notes.size()));
+  CaptureStdout();
+  app_midi_report(&bus.app);  // nothing counted yet
+  app_midifn(&bus.app, packet.data());
+  EXPECT_EQ(GetCapturedStdout(), "");
+  app_controlin(&bus.app, 0);
+  ASSERT_EQ(bus.r.got.size(), 64u);
+  EXPECT_EQ(bus.r.got[63].words[5], 63);  // note numbers in order
+  CaptureStdout();
+  app_midi_report(&bus.app);
+  app_midi_report(&bus.app);
+  // 4096 bytes hold 1365 whole messages: 64 went on the bus.
+  EXPECT_EQ(GetCapturedStdout(),
+            "WARNING: MIDI in: 1 packet(s) longer than 4096 bytes, 25904 byte(s) beyond not decoded; "
+            "1301 event(s) dropped on a full control bus. Reported once.\n");
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <vector>
 
 #include "io/midi_decode.h"
@@ -63,12 +64,21 @@ TEST(MidiDecode, PacketsGiveTheirEventsUpToWhatCannotBeDecoded) {
     std::vector<uint8_t> p = packet(c.bytes);
     int32_t count = static_cast<int32_t>(c.events.size());
     ASSERT_EQ(midi_event_count(p.data()), count) << c.bytes.size();
-    for (int32_t i = 0; i <= count + 4; i += i < count ? 1 : 4) {  // each event, then two indices past them
+    // Each event, then indices past them and before them.
+    for (int32_t i : std::vector<int32_t>{0, 1, 2, count, count + 4, -1, INT32_MIN}) {
       midi_event e = event_at(p, i);
       EXPECT_EQ(e.magic, MIDI_EVENT_MAGIC);
       EXPECT_EQ(e.reserved, 0);
-      EXPECT_EQ(fields(e), i < count ? c.events[i] : Fields{}) << "event " << i;
+      EXPECT_EQ(fields(e), i >= 0 && i < count ? c.events[i] : Fields{}) << "event " << i;
     }
+    // One walk gives the same events, and nothing once it has stopped.
+    midi_event_cursor cursor = midi_event_cursor_make(p.data(), -1);
+    midi_event e;
+    for (const Fields& want : c.events) {
+      ASSERT_TRUE(midi_event_next(&cursor, &e));
+      EXPECT_EQ(fields(e), want);
+    }
+    EXPECT_FALSE(midi_event_next(&cursor, &e));
   }
   EXPECT_EQ(midi_event_count(nullptr), 0);
   midi_event_get(packet({0xB2, 0x80, 0xFF}).data(), nullptr, 0);  // no record: nothing to fill

@@ -147,7 +147,7 @@ TEST(ParticleSystem, SpawnsStartFromPathPointZero) {
 
 TEST(ParticleSystem, PaletteWrapsAndSwapsRedAndBlue) {
   system_ptr s = dead_system();
-  // Bytes as stbi_load gives them: red, green, blue, alpha.
+  // Bytes as the PNG decoder gives them: red, green, blue, alpha.
   uint8_t pixels[3][4] = {{1, 2, 3, 255}, {4, 5, 6, 255}, {200, 100, 50, 255}};
   image palette{IMAGE_KIND_U8, pixels, 3, 1, 1, 4, 3, 1, 0};
   place(s.get(), 0, 1000.0f, vec4{0, 0, 0, 1});

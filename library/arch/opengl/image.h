@@ -1,5 +1,6 @@
-// A decoded picture in memory: what stb_image gives (4 components of 8 bits,
-// rows first to last) and what the display captures for offline rendering.
+// A decoded picture in memory: what the PNG decoder gives (4 components of 8
+// bits, rows first to last) and what the display captures for offline
+// rendering.
 #pragma once
 #include <cstdint>
 
