@@ -11,7 +11,8 @@ packages=(
   freeglut3-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri  # window, OpenGL
   libstb-dev                         # PNG loading, TGA writing
   librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)
-  xvfb xauth xdotool                 # virtual X server and synthetic input for tests
+  xvfb xauth xdotool                 # virtual X server; a display check in the scripts
+  libxtst-dev                        # synthetic keys and clicks in tests (XTEST)
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   ffmpeg sox                         # the rendered film; sound checks
 )
