@@ -55,10 +55,12 @@ struct JackTurn {
 };
 
 struct MidiPeer {
-  RtMidiIn in{RtMidi::UNIX_JACK, "peer"};
-  RtMidiOut out{RtMidi::UNIX_JACK, "peer"};
+  // Made before the ports and so gone after them: the input's callback may
+  // run until its port closes.
   std::mutex lock;
   std::vector<PeerMessage> got;
+  RtMidiIn in{RtMidi::UNIX_JACK, "peer"};
+  RtMidiOut out{RtMidi::UNIX_JACK, "peer"};
 
   static void receive(double, std::vector<unsigned char>* m, void* user) {
     auto* peer = static_cast<MidiPeer*>(user);

@@ -40,7 +40,7 @@ TEST(NotesExample, EchoesMidiAndKeysSendsClockAndLoadsItsPalette) {
   // Clock ticks flow once the output clock rolls.
   std::vector<PeerMessage> got;
   for (int i = 0; i < 1000 && got.size() < 10; ++i) got = peer.wait_for(10, 10);
-  ASSERT_GE(got.size(), 10u) << "no clock ticks";
+  ASSERT_GE(got.size(), 10u) << "no clock ticks\n" << notes.output;
 
   peer.send({0x90, 64, 90});
   inthread_sleep(100);
