@@ -29,7 +29,7 @@ TEST_F(Live, PlaysUntilEscapeAndAltReturnKeepsItRunning) {
   // Through the calibration and into the lead-in.
   piece.read_for(4000.0);
   EXPECT_TRUE(piece.running()) << piece.output;
-  ASSERT_TRUE(x.key(id, "alt+Return"));
+  ASSERT_TRUE(x.key(id, "Alt_L+Return"));
   // Without a game mode the window is made again, and the piece goes on.
   id = x.next_window(piece, 15000.0);
   ASSERT_NE(id, 0u);
