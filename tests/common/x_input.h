@@ -67,7 +67,7 @@ class XInput {
   // Asks `w` to close as a window manager's close button does.
   bool close(Window w) {
     ErrorTrap trap;
-    if (x_ == nullptr) return false;
+    if (x_ == nullptr || w == None) return false;  // None would mean the window under the pointer
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = w;
