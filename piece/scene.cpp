@@ -38,9 +38,8 @@ scene_resources* scene_resources_make() {
 
 void scene_resources_free(scene_resources* r) {
   if (r == nullptr) return;
-  if (r->palette.owned) stbi_image_free(r->palette.pixels);
-  for (image& img : r->fishimg)
-    if (img.owned) stbi_image_free(img.pixels);
+  image_free(&r->palette);
+  for (image& img : r->fishimg) image_free(&img);
   free(r->perftest.ps);
   ui_destroy(&r->interface);
   free(r);

@@ -12,7 +12,8 @@ packages=(
   libpng-dev                         # PNG resources
   libstb-dev                         # TGA frames (written; read back by tests)
   librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)
-  xvfb xauth xdotool                 # virtual X server and synthetic input for tests
+  xvfb xauth xdotool                 # virtual X server; a display check in the scripts
+  libxtst-dev                        # synthetic keys and clicks in tests (XTEST)
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   ffmpeg sox                         # the rendered film; sound checks
   clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)

@@ -1,8 +1,6 @@
 // Whole-program tests: a program or a function run in a forked child with
-// its output captured, waited for with a time limit, and driven through the
-// virtual X server with keys and the window manager's close.
+// its output captured and waited for with a time limit.
 #pragma once
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -141,36 +139,6 @@ T* shared_page() {
 template <class T>
 void release_page(T* page) {
   if (page != nullptr) munmap(page, sizeof(T));
-}
-
-// Sends `keys` (xdotool names) to the display windows: the windows the
-// framework opens carry an empty title. Each such test runs alone on its server.
-inline bool send_keys(const std::string& keys) {
-  std::string command =
-      "ws=$(xdotool search --onlyvisible --name '^$') || exit 1; for w in $ws; do "
-      "xdotool key --window $w " + keys + " || exit 1; done";
-  return system(command.c_str()) == 0;
-}
-
-inline bool send_keys_to(unsigned long window, const std::string& keys) {
-  return system(("xdotool key --window " + std::to_string(window) + " " + keys).c_str()) == 0;
-}
-
-// Asks to close `window` as the window manager's close button does.
-inline bool close_window(unsigned long window) {
-  Display* x = XOpenDisplay(nullptr);
-  if (x == nullptr) return false;
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(x, window, False, NoEventMask, &event);
-  XFlush(x);
-  XCloseDisplay(x);
-  return true;
 }
 
 inline bool jack_running() {

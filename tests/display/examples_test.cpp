@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/whole_program.h"
+#include "common/x_input.h"
 
 namespace {
 
@@ -116,12 +117,15 @@ TEST(ChordExample, RendersSoundAndPicturesInLockStepAndEndsByItself) {
 TEST(ChordExample, PlaysLiveUnderJackUntilEscape) {
   if (!jack_running()) GTEST_SKIP() << "no JACK server";
   Program chord;
+  XInput x;
   ASSERT_TRUE(chord.start({kChord}));
+  Window window = x.next_window(chord, 15000);
+  ASSERT_NE(window, 0u) << chord.output;
   // Live, the chord breathes on past its first swell.
   chord.read_for(5000);
   ASSERT_TRUE(chord.running()) << chord.output;
   // Its sound goes to JACK through PortAudio.
   EXPECT_EQ(system("jack_lsp -c | grep -q '^PortAudio'"), 0);
-  ASSERT_TRUE(send_keys("Escape"));
+  ASSERT_TRUE(x.key(window, "Escape"));
   EXPECT_EQ(chord.wait_exit(10000), 0) << chord.output;
 }

@@ -13,6 +13,7 @@
 #include "base/perf.h"
 #include "arch/opengl/display.h"
 #include "common/whole_program.h"
+#include "common/x_input.h"
 
 namespace {
 
@@ -87,16 +88,14 @@ TEST_F(Child, PresentsThirtyFramesASecondAndEscapeEnds) {
   // on a shared, loaded machine may fall somewhat short of it.
   EXPECT_GT(rate, 20.0);
   EXPECT_LT(rate, 33.0);
-  // Sent to the child's own window: other tests may have windows open.
-  ASSERT_TRUE(send_keys_to(shared->window.load(), "Escape"));
+  ASSERT_TRUE(XInput().key(shared->window.load(), "Escape"));
   EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
 }
 
 TEST_F(Child, ClosingTheWindowEndsTheProcessNormally) {
   start();
   ASSERT_TRUE(wait_frames(1, 15.0)) << "no frame drawn" << child.output;
-  ASSERT_NE(shared->window.load(), 0u);
-  ASSERT_TRUE(close_window(shared->window.load()));
+  ASSERT_TRUE(XInput().close(shared->window.load()));
   EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
 }
 

@@ -1,10 +1,10 @@
 // The configuration window in a child process run by app_run, driven with
-// real X input from xdotool: Cancel, Escape and the window's close end the
+// real X input: Cancel, Escape and the window's close end the
 // process before any output starts; Run fills the configuration.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/app.h"
@@ -13,6 +13,7 @@
 #include "arch/opengl/glut_state.h"
 #include "arch/opengl/display.h"
 #include "common/whole_program.h"
+#include "common/x_input.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
 bool start_private_screen(Program* screen) {
   for (int attempt = 0; attempt < 10; ++attempt, inthread_sleep(50.0 * attempt)) {
     // The server writes its display number to the captured output once it is ready.
-    if (!screen->start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}) ||
+    if (!screen->start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}) ||
         !screen->wait_for_text("\n", 10000)) {
       screen->stop(SIGTERM);
       continue;
@@ -68,10 +69,12 @@ struct Configuration : testing::Test {
   Program screen;
   TempDir home;
   Program child;
-  std::string window;
+  std::unique_ptr<XInput> x;  // on the private screen
+  Window window = 0;
   void SetUp() override {
     if (glut_is_initialized()) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
     ASSERT_TRUE(start_private_screen(&screen)) << "no private virtual screen (is Xvfb installed?)";
+    x = std::make_unique<XInput>();
     ASSERT_NE(shared = shared_page<Shared>(), nullptr);
     snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
     snprintf(shared->home, sizeof(shared->home), "%s", home.path.c_str());
@@ -79,6 +82,7 @@ struct Configuration : testing::Test {
   }
   void TearDown() override {
     child.stop();
+    x.reset();
     screen.stop(SIGTERM);
     release_page(shared);
     shared = nullptr;
@@ -98,26 +102,13 @@ struct Configuration : testing::Test {
   }
   void start() {
     fork_child(1);
-    std::string command = "timeout 15 xdotool search --sync --name '^" + std::string(shared->name) + "$'";
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char line[64] = "";
-    if (fgets(line, sizeof(line), p) == nullptr) line[0] = 0;
-    pclose(p);
-    window = std::string(line).substr(0, strcspn(line, "\n"));
-    ASSERT_FALSE(window.empty()) << "no configuration window";
-    inthread_sleep(300.0);  // mapped and drawn
+    ASSERT_NE(window = x->next_window(child, 15000), 0u) << "no configuration window";
   }
-  void click(int control) {
+  bool click(int control) {
     int32_t at[2];
     configurator_control_centre(control, at);
-    std::string command = "xdotool mousemove --window " + window + " " + std::to_string(at[0]) + " " +
-                          std::to_string(at[1]) + " sleep 0.2 click 1 sleep 0.2";
-    ASSERT_EQ(system(command.c_str()), 0);
+    return x->click(window, at[0], at[1]);
   }
-  // The status is not checked: a key that closes the window makes xdotool
-  // fail on its release. The child's answers tell what happened.
-  void key(const char* name) { send_keys_to(std::stoul(window), std::string(name) + " 2>/dev/null"); }
   // The child's configuration after the window, and how far its display went.
   std::string answers() {
     char text[800];
@@ -134,12 +125,8 @@ TEST_F(Configuration, CancelEscapeAndCloseEndTheProcessBeforeAnyOutput) {
   for (int way = 0; way < 3; ++way) {
     shared->answered = 0;
     start();
-    click(CONFIG_FULLSCREEN);  // changed, then thrown away
-    if (way == 0) click(CONFIG_CANCEL);
-    if (way == 1) key("Escape");
-    if (way == 2) {
-      ASSERT_TRUE(close_window(std::stoul(window)));
-    }
+    ASSERT_TRUE(click(CONFIG_FULLSCREEN));  // changed, then thrown away
+    ASSERT_TRUE(way == 0 ? click(CONFIG_CANCEL) : way == 1 ? x->key(window, "Escape") : x->close(window));
     EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
     // The record as the command line left it.
     EXPECT_EQ(answers(), "answered 1 cancelled 1 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0")
@@ -150,16 +137,16 @@ TEST_F(Configuration, CancelEscapeAndCloseEndTheProcessBeforeAnyOutput) {
 TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
   shared->go_on = 1;  // and then the display runs after the window has gone
   start();
-  click(CONFIG_FULLSCREEN);
-  key("Return");
+  ASSERT_TRUE(click(CONFIG_FULLSCREEN));
+  ASSERT_TRUE(x->key(window, "Return"));
   EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1");
 }
 
 TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
   start();
-  click(CONFIG_DISKWRITER);
-  click(CONFIG_RUN);
+  ASSERT_TRUE(click(CONFIG_DISKWRITER));
+  ASSERT_TRUE(click(CONFIG_RUN));
   EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
   EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 1 path " + home.path +
                            "/Documents began 0 steps 0");

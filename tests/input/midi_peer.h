@@ -1,6 +1,7 @@
 // A second MIDI client on the JACK server, as other software would be: it
 // sends into "zeal:tidepool:in" and listens to "zeal:tidepool:out".
 #pragma once
+#include <errno.h>
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
@@ -55,10 +56,12 @@ struct JackTurn {
 };
 
 struct MidiPeer {
-  RtMidiIn in{RtMidi::UNIX_JACK, "peer"};
-  RtMidiOut out{RtMidi::UNIX_JACK, "peer"};
+  // Made before the ports and so gone after them: the input's callback may
+  // run until its port closes.
   std::mutex lock;
   std::vector<PeerMessage> got;
+  RtMidiIn in{RtMidi::UNIX_JACK, "peer"};
+  RtMidiOut out{RtMidi::UNIX_JACK, "peer"};
 
   static void receive(double, std::vector<unsigned char>* m, void* user) {
     auto* peer = static_cast<MidiPeer*>(user);
@@ -67,28 +70,36 @@ struct MidiPeer {
     peer->got.push_back({at, std::vector<uint8_t>(m->begin(), m->end())});
   }
 
-  template <class Ports>
-  static int find(Ports& ports, const std::string& name) {
-    for (unsigned i = 0; i < ports.getPortCount(); ++i)
-      if (ports.getPortName(i) == name) return static_cast<int>(i);
-    return -1;
-  }
-
-  // Connects to both of zeal's ports, waiting up to `ms` for them to appear.
+  // Links both of zeal's ports to ports of the peer's own, waiting up to
+  // `ms` for them. The links are made here rather than by RtMidi, which does
+  // not say when one failed: zeal's ports show before its client is active,
+  // and until then JACK refuses to connect them.
   bool connect(double ms) {
     in.ignoreTypes(false, false, false);
     in.setCallback(receive, this);
-    for (double waited = 0; waited < ms; waited += 20) {
-      int source = find(in, "zeal:tidepool:out");
-      int destination = find(out, "zeal:tidepool:in");
-      if (source >= 0 && destination >= 0) {
-        in.openPort(static_cast<unsigned>(source), "from-zeal");
-        out.openPort(static_cast<unsigned>(destination), "to-zeal");
-        return true;
-      }
-      inthread_sleep(20);
-    }
-    return false;
+    in.openVirtualPort("from-zeal");
+    out.openVirtualPort("to-zeal");
+    jack_status_t status;
+    jack_client_t* probe = jack_client_open("zeal-probe", JackNoStartServer, &status);
+    if (probe == nullptr) return false;
+    std::string from = own_port(probe, "from-zeal"), to = own_port(probe, "to-zeal");
+    bool linked = false;
+    for (double end = get_milliseconds() + ms; !linked && get_milliseconds() < end; inthread_sleep(20))
+      linked = link(probe, "zeal:tidepool:out", from) && link(probe, to, "zeal:tidepool:in");
+    jack_client_close(probe);
+    return linked;
+  }
+
+  static std::string own_port(jack_client_t* probe, const std::string& name) {
+    const char** ports = jack_get_ports(probe, ("^peer[^:]*:" + name + "$").c_str(), JACK_DEFAULT_MIDI_TYPE, 0);
+    std::string found = ports != nullptr ? ports[0] : "";
+    jack_free(ports);
+    return found;
+  }
+
+  static bool link(jack_client_t* probe, const std::string& from, const std::string& to) {
+    int result = jack_connect(probe, from.c_str(), to.c_str());
+    return result == 0 || result == EEXIST;
   }
 
   void send(std::vector<uint8_t> bytes) { out.sendMessage(bytes.data(), bytes.size()); }

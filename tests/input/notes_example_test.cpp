@@ -8,6 +8,7 @@
 
 #include "common/test_files.h"
 #include "common/whole_program.h"
+#include "common/x_input.h"
 #include "midi_peer.h"
 
 namespace {
@@ -33,21 +34,24 @@ TEST(NotesExample, EchoesMidiAndKeysSendsClockAndLoadsItsPalette) {
   TempDir logs;
   std::string rpath = "ZEAL_RPATH=" + logs.path + ":" ZEAL_SOURCE_DIR "/resources";
   Program notes;
+  XInput x;
   ASSERT_TRUE(notes.start({ZEAL_BINARY_DIR "/examples/notes"}, {"ZEAL_MIDI_API=jack", rpath}));
   MidiPeer peer;
   ASSERT_TRUE(peer.connect(15000)) << "no zeal:tidepool ports";
   EXPECT_TRUE(notes.wait_for_text("pal1.png: 64x4\n", 15000)) << notes.output;
+  Window window = x.next_window(notes, 15000);
+  ASSERT_NE(window, 0u) << notes.output;
 
   // Clock ticks flow once the output clock rolls.
   std::vector<PeerMessage> got;
   for (int i = 0; i < 1000 && got.size() < 10; ++i) got = peer.wait_for(10, 10);
-  ASSERT_GE(got.size(), 10u) << "no clock ticks";
+  ASSERT_GE(got.size(), 10u) << "no clock ticks\n" << notes.output;
 
   peer.send({0x90, 64, 90});
   inthread_sleep(100);
   peer.send({0x90, 64, 0});  // a note on without velocity ends the note
   inthread_sleep(100);
-  ASSERT_TRUE(send_keys("a"));  // middle C, pressed and released
+  ASSERT_TRUE(x.key(window, "a"));  // middle C, pressed and released
   for (int i = 0; i < 300 && notes_heard(got).size() < 4; ++i) {
     inthread_sleep(10);
     got = peer.wait_for(0, 0);
@@ -70,7 +74,7 @@ TEST(NotesExample, EchoesMidiAndKeysSendsClockAndLoadsItsPalette) {
   EXPECT_NEAR(static_cast<double>(ticks.size() - 11) / seconds, 48.0, 3.0);
   for (size_t i = 11; i < ticks.size(); ++i) EXPECT_LT(ticks[i] - ticks[i - 1], 60000000u) << i;
 
-  ASSERT_TRUE(send_keys("Escape"));
+  ASSERT_TRUE(x.key(window, "Escape"));
   EXPECT_EQ(notes.wait_exit(10000), 0) << notes.output;
   EXPECT_NE(logs.Read("perf.log").find("display-fps: "), std::string::npos);
 }
