@@ -13,7 +13,8 @@ packages=(
   librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)
   xvfb xauth xdotool                 # virtual X server and synthetic input for tests
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
-  ffmpeg sox                         # the rendered film; sound checks
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev  # writing films in process
+  ffmpeg sox                         # checks of films and sound
 )
 
 missing=()
