@@ -9,13 +9,14 @@
 namespace {
 
 // Hands `frame` to the encoder (null flushes it) and writes out every packet
-// it gives back. False once the film has failed.
+// it gives back; after a failure they are only let go. False once the film
+// has failed.
 bool encode(film* f, AVCodecContext* codec, const AVFrame* frame, AVStream* stream,
             AVPacket* packet) {
   int err = avcodec_send_frame(codec, frame);
   while (err >= 0) {
     err = avcodec_receive_packet(codec, packet);
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return true;
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return f->failed.load() == 0;
     if (err < 0) break;
     if (codec->codec_type == AVMEDIA_TYPE_VIDEO && packet->duration == 0) {
       packet->duration = 1;
@@ -25,7 +26,7 @@ bool encode(film* f, AVCodecContext* codec, const AVFrame* frame, AVStream* stre
     std::lock_guard<std::mutex> hold(f->muxing);
     if (f->failed.load() != 0) {
       av_packet_unref(packet);
-      return false;
+      continue;
     }
     err = av_interleaved_write_frame(f->format.get(), packet);
   }
@@ -86,7 +87,7 @@ void film_encode_pictures(film* f) {
     }
     f->changed.notify_all();
   }
-  if (f->failed.load() == 0) encode(f, f->video.get(), nullptr, f->video_stream, f->video_packet.get());
+  encode(f, f->video.get(), nullptr, f->video_stream, f->video_packet.get());
 }
 
 std::span<uint8_t> film_picture_buffer(film* f) {
@@ -143,8 +144,8 @@ int film_finish(film* f) {
   }
   f->changed.notify_all();
   if (f->encoder.joinable()) f->encoder.join();
-  if (f->failed.load() == 0 && (f->sound_filled == 0 || send_sound(f)))
-    encode(f, f->audio.get(), nullptr, f->audio_stream, f->audio_packet.get());
+  if (f->sound_filled > 0) send_sound(f);
+  encode(f, f->audio.get(), nullptr, f->audio_stream, f->audio_packet.get());
   // Even after a failure: what the muxer holds may still fit, and it lets go
   // of its state in order.
   if (f->header_written) {
