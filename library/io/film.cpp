@@ -129,7 +129,6 @@ int film_add_sound(film* f, std::span<const float> interleaved) {
     in += static_cast<size_t>(n) * channels;
     left -= n;
     f->sound_filled += n;
-    f->sound_fed += n;
     if (f->sound_filled == frame_size && !send_sound(f)) return 0;
   }
   return 1;

@@ -1,7 +1,6 @@
 // Opening a film: the format from the file name, both encoders, the
 // directory, the file and its header. Nothing is created on disk until the
 // encoders are ready, and a file that cannot be started is removed.
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -35,9 +34,11 @@ const AVOutputFormat* choose_format(const std::string& path, std::string* why) {
   const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
   if (format == nullptr)
     return fail_open(why, "unknown file extension \"" + extension + "\""), nullptr;
-  // A negative answer means the muxer keeps no list: it is asked by opening.
+  // A container without both a video and a sound stream of its own (a raw
+  // video stream, a sound file) would drop one of them. A negative answer
+  // means the muxer keeps no list of codecs: opening it will tell.
   for (AVCodecID codec : {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}) {
-    if (format->video_codec == AV_CODEC_ID_NONE ||
+    if (format->video_codec == AV_CODEC_ID_NONE || format->audio_codec == AV_CODEC_ID_NONE ||
         avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 0)
       return fail_open(why, "the format \"" + std::string(format->name) + "\" (" + extension +
                                 ") cannot hold H.264 video with AAC sound"),
@@ -158,7 +159,7 @@ bool open_file(film* f, const AVOutputFormat* container, std::string* why) {
   // header waits for the first fragment so that it can hold the edit lists
   // that put both streams' scene time 0 at film time 0 (the sound encoder's
   // priming before it, the pictures' reordering delay undone).
-  if (strcmp(container->name, "mp4") == 0 || strcmp(container->name, "mov") == 0)
+  if (format->priv_data != nullptr && av_opt_find(format->priv_data, "movflags", nullptr, 0, 0) != nullptr)
     av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof+delay_moov", 0);
   err = avformat_write_header(format, &options);
   av_dict_free(&options);
@@ -166,7 +167,8 @@ bool open_file(film* f, const AVOutputFormat* container, std::string* why) {
     avio_closep(&format->pb);
     std::error_code ignored;
     std::filesystem::remove(f->path, ignored);
-    return fail_open(why, "the header could not be written: " + av_error_text(err));
+    return fail_open(why, "the format \"" + std::string(container->name) +
+                              "\" could not start the file: " + av_error_text(err));
   }
   f->header_written = true;
   return true;

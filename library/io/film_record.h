@@ -67,7 +67,6 @@ struct film {
   av_frame_ptr sound;  // one encoder frame of planar samples, being filled
   av_packet_ptr audio_packet;
   int32_t sound_filled = 0;  // samples per channel in `sound`
-  int64_t sound_fed = 0;     // samples per channel handed over
   int64_t sound_sent = 0;    // samples per channel handed to the encoder
 
   std::atomic<int> failed{0};
