@@ -78,12 +78,7 @@ std::vector<float> sound_for(int frames) {
   return sound;
 }
 
-film_settings small_film() {
-  film_settings s;
-  s.width = kWidth;
-  s.height = kHeight;
-  return s;
-}
+film_settings small_film() { return {.width = kWidth, .height = kHeight}; }
 
 double psnr(const std::vector<uint8_t>& a, const std::string& b) {
   double sum = 0;
