@@ -15,7 +15,8 @@ packages=(
   xvfb xauth xdotool                 # virtual X server; a display check in the scripts
   libxtst-dev                        # synthetic keys and clicks in tests (XTEST)
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
-  ffmpeg sox                         # the rendered film; sound checks
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev  # writing films in process
+  ffmpeg sox                         # checks of films and sound
   clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)
 )
 
