@@ -20,6 +20,8 @@ static const float SCORE[6][5] = {
 static int32_t application_begin(App* app) {
   perf_logenable(0);
   app->config.name = "vv-plume";
+  // Two seconds of lead-in, then the piece: what a rendering takes.
+  app->config.duration_ms = 125000.0;
   if (configwindow(app) != 0) return APP_END;
   void** slot = &app->state[app_stream_index(APP_STREAM_APP)];
   if (*slot != nullptr) return APP_STEP;

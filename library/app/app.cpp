@@ -175,15 +175,19 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   if (flags & APP_STREAM_AUDIO) app_audio_setup(app);
   if (flags & APP_STREAM_DISPLAY) app_display_setup(app);
   if (flags & APP_STREAM_CONTROL_IN) app_control_setup(app, flags);
-  app_background_start(app);
-  if (app_has_stream(app, APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT)) app_midi_commit(app);
-  if (app_has_stream(app, APP_STREAM_CONTROL_IN) &&
-      !app_has_stream(app, APP_STREAM_AUDIO | APP_STREAM_DISPLAY))
-    app_control_thread_start(app);
-  int started = !app_has_stream(app, APP_STREAM_AUDIO) || app_audio_commit(app);
-  if (!started) stop_raise(&app->stop, 1);
-  else if (app_has_stream(app, APP_STREAM_DISPLAY)) app_display_run(app);
-  else if (app_has_stream(app, APP_STREAM_AUDIO)) app_audio_start_clock(app);
+  if (!app_render_prepare(app)) {
+    stop_raise(&app->stop, 1);
+  } else {
+    app_background_start(app);
+    if (app_has_stream(app, APP_STREAM_MIDI_IN | APP_STREAM_MIDI_OUT)) app_midi_commit(app);
+    if (app_has_stream(app, APP_STREAM_CONTROL_IN) &&
+        !app_has_stream(app, APP_STREAM_AUDIO | APP_STREAM_DISPLAY))
+      app_control_thread_start(app);
+    int started = !app_has_stream(app, APP_STREAM_AUDIO) || app_audio_commit(app);
+    if (!started) stop_raise(&app->stop, 1);
+    else if (app_has_stream(app, APP_STREAM_DISPLAY)) app_display_run(app);
+    else if (app_has_stream(app, APP_STREAM_AUDIO)) app_audio_start_clock(app);
+  }
   // With no display, or once the display has ended, the outputs end together.
   if ((app->config.streams & ~static_cast<int32_t>(APP_STREAM_MIDI_IN)) == 0) stop_raise(&app->stop, 0);
   if (!app_has_stream(app, APP_STREAM_DISPLAY)) stop_wait(&app->stop, -1.0);
@@ -193,6 +197,7 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app_midi_finish(app);
   app_control_finish(app);
   app_display_finish(app);
+  app_render_finish(app);
   end_remaining_streams(app);
 
   handler(APP_STREAM_APP, APP_END, app);

@@ -42,6 +42,9 @@ struct AppConfig {
   // A rendering at half size without multisampling, for a quick look: its
   // files carry "-draft" in their names.
   int32_t draft;
+  // Output time a rendering takes, when the handler knows it: the progress
+  // then shows the frames to go. 0 when unknown.
+  double duration_ms;
 };
 
 struct audio_device;
@@ -55,6 +58,7 @@ struct avstream_channel;
 struct audio_io;
 struct display_io_handle;
 struct app_signals;
+struct film;
 
 struct AppScheduler {
   array tasks;
@@ -113,6 +117,7 @@ struct App {
   display_io_handle* display_io;
   midi_io* midi_client;
   app_signals* signals;
+  struct film* film;  // the film being rendered
   int32_t no_configurator;  // "--no-configurator" was given
 };
 

@@ -12,19 +12,6 @@
 #include "io/audio.h"
 #include "io/avstream.h"
 
-namespace {
-
-char* diskwriter_file_name(const App* app) {
-  const char* path = app->config.diskwriter_path;
-  const char* name = app->config.name;
-  size_t size = strlen(path) + strlen(name) + sizeof("/.wav");
-  auto* text = static_cast<char*>(malloc(size));
-  if (text != nullptr) snprintf(text, size, "%s/%s.wav", path, name);
-  return text;
-}
-
-}  // namespace
-
 void audiofn(void* arg, audio_frame* frame) {
   auto* app = static_cast<App*>(arg);
   // Once audio has quit, the display frames run the control tick; an audio
@@ -60,10 +47,9 @@ void app_audio_setup(App* app) {
     app->config.streams &= ~static_cast<int32_t>(APP_STREAM_AUDIO);
     return;
   }
-  if (app->config.diskwriter) {
-    char* file = diskwriter_file_name(app);
-    audio_device_command(chosen, "set-file", file != nullptr && file[0] != '\0' ? file : nullptr);
-    free(file);
+  if (app->config.diskwriter && app->config.film_path == nullptr) {
+    std::string file = app_render_stem(app) + ".wav";
+    audio_device_command(chosen, "set-file", file.c_str());
     audio_device_command(chosen, "set-sample-type", "float");
   }
   audio_device_command(chosen, "stream_name", app->config.name);

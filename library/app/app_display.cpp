@@ -43,13 +43,6 @@ int32_t app_display_detach(void* user, display_context* context) {
   return context_changed(user, context, APP_END);
 }
 
-// diskwriter_path + "/" + name, or null when out of memory.
-char* file_stem(const App* app) {
-  size_t length = strlen(app->config.diskwriter_path) + strlen(app->config.name) + 2;
-  auto* stem = static_cast<char*>(malloc(length));
-  if (stem != nullptr) snprintf(stem, length, "%s/%s", app->config.diskwriter_path, app->config.name);
-  return stem;
-}
 
 }  // namespace
 
@@ -81,11 +74,9 @@ void app_display_setup(App* app) {
     app->config.streams &= ~static_cast<int32_t>(APP_STREAM_DISPLAY);
     return;
   }
-  if (app->config.diskwriter) {
-    char* stem = file_stem(app);
-    display_device_command(chosen, "set-file", stem);
-    free(stem);
-  }
+  if (app->config.diskwriter && app->config.film_path == nullptr)
+    display_device_command(chosen, "set-file", app_render_stem(app).c_str());
+  if (app->config.draft) display_device_prefer_draft(chosen, 1);
   display_device_attach(chosen, app_display, app_display_attach, app_display_detach, app);
   display_device_set_aspect_ratio(chosen, app->config.aspect_ratio[0], app->config.aspect_ratio[1]);
   display_device_command(chosen, "stream_name", app->config.name);

@@ -3,6 +3,7 @@
 // app_control.cpp); an output that is not available clears its stream bit.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct App;
 
@@ -23,6 +24,14 @@ void app_midi_finish(App* app);
 void app_control_finish(App* app);
 void app_display_finish(App* app);               // frees the display I/O if it never ran
 void app_background_wait(App* app);
+
+// Rendering: the directory is made and checked, or the film opened and given
+// to the outputs; 0 (after an ERROR line) when the target cannot be written.
+int app_render_prepare(App* app);
+// Finishes the film, if any, once the outputs have ended.
+void app_render_finish(App* app);
+// The path and name stem of rendered files: DIR/name, "-draft" for drafts.
+std::string app_render_stem(const App* app);
 
 // SIGINT and SIGTERM raise the app's stop (status 0) while the main sequence
 // runs; blocked in every thread it starts, and taken by a thread of its own.

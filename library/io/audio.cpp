@@ -95,6 +95,10 @@ double audio_device_time(void* arg) {
   return 0.0;
 }
 
+void audio_file_writer_set_film(audio_device* device, film* f) {
+  if (device->kind == AUDIO_DEVICE_FILE_WRITER) reinterpret_cast<audio_file_writer*>(device)->film = f;
+}
+
 int audio_device_command(audio_device* device, const char* command, const char* value) {
   if (strcmp(command, "stream_name") == 0) {
     device->channel = avstream_add_channel(value, audio_device_time, device);
@@ -162,7 +166,7 @@ int audio_io_commit(audio_io* io, audio_device* device) {
     if (writer->sample_type == 0) writer->sample_type = SF_FORMAT_PCM_16;
     PaError error = paNoError;
     if (writer->blocks == nullptr) error = paInsufficientMemory;
-    else if (!audio_file_writer_open(writer)) error = paBadIODeviceCombination;
+    else if (writer->film == nullptr && !audio_file_writer_open(writer)) error = paBadIODeviceCombination;
     else if (thread_start(&writer->thread, diskwriter_thread, io) != 0) error = paInternalError;
     if (error != paNoError) io->finished.store(1);
     return error;

@@ -69,3 +69,6 @@ void audio_io_finish(audio_io** io);
 // raised) and raises itself, with status 1, when its file cannot be written.
 struct stop_request;
 void audio_io_watch(audio_io* io, stop_request* stop);
+// The file writer hands its sound to `f` instead of writing a WAV file.
+struct film;
+void audio_file_writer_set_film(audio_device* device, film* f);

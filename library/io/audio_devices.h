@@ -12,6 +12,7 @@ constexpr int AUDIO_MAX_DEVICES = 16;
 constexpr int AUDIO_MAX_REALTIME = 14;
 constexpr int DISKWRITER_BLOCKS = 8;
 
+struct film;
 struct stop_request;
 
 struct audio_io {
@@ -36,6 +37,7 @@ struct audio_file_writer {
   audio_io* io;
   audio_frame frame;
   int32_t failed;  // a write failed: the recording has ended
+  struct film* film;  // the sound goes here instead of the file, when set
 };
 
 struct audio_realtime_device {

@@ -7,6 +7,7 @@
 #include "base/stop.h"
 #include "io/audio_devices.h"
 #include "io/avstream.h"
+#include "io/film.h"
 
 namespace {
 
@@ -30,7 +31,14 @@ void fail(audio_file_writer* writer, const char* reason) {
 }
 
 void write_blocks(audio_file_writer* writer, int count) {
-  if (writer->file == nullptr || writer->failed || count < 1) return;
+  if (writer->failed || count < 1) return;
+  if (writer->film != nullptr) {
+    // The film says itself what went wrong, and stops the render.
+    size_t floats = static_cast<size_t>(count) * kBlockFloats;
+    if (!film_add_sound(writer->film, std::span<const float>(writer->blocks, floats))) writer->failed = 1;
+    return;
+  }
+  if (writer->file == nullptr) return;
   sf_count_t frames = static_cast<sf_count_t>(count) * AUDIO_FRAME_SAMPLES;
   if (sf_writef_float(writer->file, writer->blocks, frames) != frames) fail(writer, sf_strerror(writer->file));
 }

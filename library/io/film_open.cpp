@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/directory.h"
 #include "io/film_record.h"
 
 extern "C" {
@@ -135,9 +136,8 @@ AVStream* add_stream(AVFormatContext* format, const AVCodecContext* codec) {
 bool make_directory(const std::string& path, std::string* why) {
   std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (parent.empty()) return true;
-  std::error_code error;
-  std::filesystem::create_directories(parent, error);
-  if (error) return fail_open(why, "no directory could be made: " + error.message());
+  std::string error = directory_make(parent.string());
+  if (!error.empty()) return fail_open(why, "no directory could be made: " + error);
   return true;
 }
 

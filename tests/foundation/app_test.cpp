@@ -190,6 +190,8 @@ TEST(AppRun, RunsTwiceInOneProcessEndingByItselfThenBySignal) {
     double sound_ms = info.frames * 1000.0 / 44100.0;
     double picture_ms = numbered_frames(dir.path, "twice").size() * 1000.0 / 30.0;
     EXPECT_NEAR(sound_ms, picture_ms, 34.0);
-    if (until_ms > 0) EXPECT_NEAR(sound_ms, until_ms, 34.0);
+    if (until_ms > 0) {
+      EXPECT_NEAR(sound_ms, until_ms, 34.0);
+    }
   }
 }

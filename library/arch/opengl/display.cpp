@@ -155,6 +155,22 @@ void display_device_prefer_draft(display_device* device, int flag) {
   device->draft = (flag && device->offline) ? 1 : 0;
 }
 
+void display_device_set_film(display_device* device, film* f) {
+  if (device->offline) device->film = f;
+}
+
+display_view display_device_view(const display_device* device) {
+  const display_io* io = device->io;
+  display_view view = display_fit_view(io != nullptr ? io->aspect_numerator : 16,
+                                       io != nullptr ? io->aspect_denominator : 9, device->screen_width,
+                                       device->screen_height);
+  if (device->draft) {
+    view.width /= 2;
+    view.height /= 2;
+  }
+  return view;
+}
+
 void display_io_report_progress(display_io_handle* handle, double total_ms) {
   display_io* io = handle->io;
   if (io == nullptr) return;
@@ -228,12 +244,9 @@ void display_io_open(display_io_handle* handle) {
   int32_t screen_width = glutGet(GLUT_SCREEN_WIDTH);
   int32_t screen_height = glutGet(GLUT_SCREEN_HEIGHT);
   glut_set_io(handle);
-  display_view view =
-      display_fit_view(io->aspect_numerator, io->aspect_denominator, screen_width, screen_height);
-  if (device->draft) {
-    view.width /= 2;
-    view.height /= 2;
-  }
+  device->screen_width = screen_width;
+  device->screen_height = screen_height;
+  display_view view = display_device_view(device);
   io->view_width = view.width;
   io->view_height = view.height;
   io->aspect_numerator = view.numerator;
@@ -242,7 +255,7 @@ void display_io_open(display_io_handle* handle) {
     free(device->capture.pixels);
     device->capture = image{IMAGE_KIND_U8, calloc(static_cast<size_t>(view.width) * view.height, 4),
                             view.width, view.height, 1, 4, view.width, 1, 1};
-    if (io->writer == nullptr) io->writer = frame_writer_make(io->stop);
+    if (io->writer == nullptr && device->film == nullptr) io->writer = frame_writer_make(io->stop);
   }
 
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | (device->draft ? 0 : GLUT_MULTISAMPLE));

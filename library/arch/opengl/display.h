@@ -12,6 +12,7 @@
 
 struct avstream_channel;
 struct display_io;
+struct film;
 struct frame_writer;
 struct stop_request;
 
@@ -37,6 +38,7 @@ struct display_device {
   uint32_t last_joystick_mask;
   int32_t last_mouse_button;
   uint32_t draft;  // offline: half size, without multisampling
+  struct film* film;  // offline: pictures go to this film instead of image files
 };
 
 // The wall clock the display loop reads (get_milliseconds unless replaced).
@@ -110,6 +112,11 @@ int32_t display_device_set_aspect_ratio(display_device* device, int32_t width, i
 void display_device_prefer_fullscreen(display_device* device, int flag);
 // Offline: a quick preview at half size without multisampling.
 void display_device_prefer_draft(display_device* device, int flag);
+// Offline: hands every picture to `film` instead of writing image files.
+void display_device_set_film(display_device* device, film* f);
+// The size of the pictures the device will draw, once its aspect is set.
+struct display_view;
+display_view display_device_view(const display_device* device);
 // Offline: prints the render's progress on standard error; `total_ms` is the
 // output time the render will take (0 when not known).
 void display_io_report_progress(display_io_handle* handle, double total_ms);

@@ -14,6 +14,7 @@
 #include "base/stop.h"
 #include "base/thread.h"
 #include "io/avstream.h"
+#include "io/film.h"
 
 namespace {
 
@@ -104,7 +105,26 @@ void display_loop_report(display_io* io, int frame_index) {
   display_stats_reset(s);
 }
 
+namespace {
+
+// Offline pictures into the film: read straight into its buffer, encoded on
+// its own thread.
+void capture_into_film(display_io* io, film* f) {
+  if (film_failed(f)) return;
+  std::span<uint8_t> pixels = film_picture_buffer(f);
+  if (pixels.size() != static_cast<size_t>(io->view_width) * io->view_height * 4) return;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, io->view_width, io->view_height, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels.data());
+  film_add_picture(f);
+}
+
+}  // namespace
+
 void display_loop_capture(display_io* io) {
+  if (io->device->film != nullptr) {
+    capture_into_film(io, io->device->film);
+    return;
+  }
   image* capture = &io->device->capture;
   if (capture->pixels == nullptr) return;
   glPixelStorei(GL_PACK_ALIGNMENT, 1);

@@ -1,0 +1,77 @@
+// Rendering targets of the main sequence: the directory of files or the one
+// film. Both are checked (and the film opened) after the outputs are chosen
+// and before any of them starts, so that a target that cannot be written
+// ends the program before anything is drawn; the film is finished once both
+// outputs have ended.
+#include <cstdio>
+#include <string>
+
+#include "app/app.h"
+#include "app/app_steps.h"
+#include "arch/opengl/display.h"
+#include "base/directory.h"
+#include "io/audio.h"
+#include "io/film.h"
+
+namespace {
+
+// A draft's film is named apart from the final one: "-draft" before the
+// extension, unless the name says so already.
+std::string film_name(const App* app) {
+  std::string path = app->config.film_path;
+  if (!app->config.draft || path.find("draft") != std::string::npos) return path;
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  return path.substr(0, dot) + "-draft" + path.substr(dot);
+}
+
+int open_film(App* app) {
+  std::string path = film_name(app);
+  std::string why;
+  if (app->display == nullptr) {
+    why = "this program draws no pictures";
+  } else {
+    display_view view = display_device_view(app->display);
+    film_settings settings;
+    settings.width = view.width;
+    settings.height = view.height;
+    app->film = film_open(path.c_str(), settings, &app->stop, &why);
+  }
+  if (app->film == nullptr) {
+    printf("ERROR: cannot write film \"%s\": %s\n", path.c_str(), why.c_str());
+    return 0;
+  }
+  if (app->display != nullptr) display_device_set_film(app->display, app->film);
+  if (app->audio != nullptr) audio_file_writer_set_film(app->audio, app->film);
+  return 1;
+}
+
+int check_directory(const App* app) {
+  std::string path = app->config.diskwriter_path;
+  std::string why = directory_make(path);
+  if (why.empty()) why = directory_writable(path);
+  if (why.empty()) return 1;
+  printf("ERROR: cannot write into \"%s\": %s\n", path.c_str(), why.c_str());
+  return 0;
+}
+
+}  // namespace
+
+std::string app_render_stem(const App* app) {
+  return std::string(app->config.diskwriter_path) + "/" + app->config.name + (app->config.draft ? "-draft" : "");
+}
+
+int app_render_prepare(App* app) {
+  if (!app->config.diskwriter) return 1;
+  int ready = app->config.film_path != nullptr ? open_film(app) : check_directory(app);
+  if (ready && app->display_io != nullptr) display_io_report_progress(app->display_io, app->config.duration_ms);
+  return ready;
+}
+
+void app_render_finish(App* app) {
+  if (app->film == nullptr) return;
+  if (!film_finish(app->film)) stop_raise(&app->stop, 1);
+  film_destroy(app->film);
+  app->film = nullptr;
+}
