@@ -51,8 +51,36 @@ void app_two_call_step(App* app, uint32_t bit) {
   if (second == APP_END) app_quit(app, bit);
 }
 
+namespace {
+
+// A frame number: digits only, below 2^31.
+int parse_frame(const char* text, const char* end, int32_t* out) {
+  if (text == end || end - text > 10) return 0;
+  int64_t n = 0;
+  for (const char* c = text; c < end; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+    n = n * 10 + (*c - '0');
+  }
+  if (n > INT32_MAX) return 0;
+  *out = static_cast<int32_t>(n);
+  return 1;
+}
+
+// "FROM:TO" or "FROM:" (to the end), FROM < TO.
+int parse_range(const char* text, int32_t* from, int32_t* to) {
+  const char* colon = strchr(text, ':');
+  if (colon == nullptr || !parse_frame(text, colon, from)) return 0;
+  *to = -1;
+  if (colon[1] == 0) return 1;
+  return parse_frame(colon + 1, colon + strlen(colon), to) && *to > *from;
+}
+
+}  // namespace
+
 AppCommandLine app_parse_command_line(int argc, char** argv) {
   AppCommandLine line{};
+  line.range_to = -1;
+  int ranged = 0;
   auto fail = [&line](const char* format, const char* arg) {
     if (line.error[0] == 0) snprintf(line.error, sizeof line.error, format, arg);
   };
@@ -65,6 +93,11 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
       else fail("%s needs a file name", arg);
     } else if (strcmp(arg, "--draft") == 0) {
       line.draft = 1;
+    } else if (strcmp(arg, "--range") == 0) {
+      ranged = 1;
+      if (i + 1 >= argc) fail("%s needs FROM:TO (output frames)", arg);
+      else if (!parse_range(argv[++i], &line.range_from, &line.range_to))
+        fail("--range takes FROM:TO or FROM: (frame numbers, FROM < TO), not \"%s\"", argv[i]);
     } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
       line.help = 1;
     } else if (strcmp(arg, "--no-configurator") == 0) {
@@ -79,12 +112,15 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
   if (line.diskwriter && line.film_path != nullptr) fail("%s", "--diskwriter and --film cannot be used together");
   if (line.draft && !line.diskwriter && line.film_path == nullptr)
     fail("%s", "--draft goes with --film or --diskwriter");
+  if (ranged && !line.diskwriter && line.film_path == nullptr)
+    fail("%s", "--range goes with --film or --diskwriter");
   return line;
 }
 
 void app_print_usage(const char* program) {
   printf(
-      "usage: %s [--film FILE | --diskwriter DIR] [--draft] [--no-configurator] [--help]\n"
+      "usage: %s [--film FILE | --diskwriter DIR] [--range FROM:TO] [--draft]\n"
+      "          [--no-configurator] [--help]\n"
       "\n"
       "  --film FILE         render to FILE instead of playing live: one film with\n"
       "                      H.264 pictures and AAC sound (.mp4, .mov, .mkv)\n"
@@ -93,6 +129,10 @@ void app_print_usage(const char* program) {
       "  --draft             a quick preview: half size, no multisampling, so it\n"
       "                      differs from the final picture; its files are named\n"
       "                      with \"-draft\"\n"
+      "  --range FROM:TO     render output frames FROM to TO - 1 only (FROM: to\n"
+      "                      the end), numbered as in a whole rendering, with\n"
+      "                      their sound from sample FROM x 1470; what comes\n"
+      "                      before is computed but not drawn\n"
       "  --no-configurator   skip the configuration window\n"
       "  --help              show this text\n"
       "\n"
@@ -149,6 +189,8 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app->config.diskwriter_path = line.diskwriter_path;
   app->config.film_path = line.film_path;
   app->config.draft = line.draft;
+  app->config.range_from = line.range_from;
+  app->config.range_to = line.range_to;
   app->no_configurator = line.no_configurator;
 
   array log_candidates = vpath("virtual://root/perf.log");

@@ -45,6 +45,10 @@ struct AppConfig {
   // Output time a rendering takes, when the handler knows it: the progress
   // then shows the frames to go. 0 when unknown.
   double duration_ms;
+  // Rendering only output frames [range_from, range_to) and their sound; -1
+  // for range_to runs to the end. Everything before is computed but not drawn.
+  int32_t range_from;
+  int32_t range_to;
 };
 
 struct audio_device;
@@ -118,6 +122,7 @@ struct App {
   midi_io* midi_client;
   app_signals* signals;
   struct film* film;  // the film being rendered
+  std::atomic<int32_t> range_outputs;  // outputs still short of the range's end
   int32_t no_configurator;  // "--no-configurator" was given
 };
 
@@ -144,13 +149,17 @@ void app_two_call_step(App* app, uint32_t bit);
 // Command line rules: "--diskwriter" turns rendering to files on and the
 // first argument that is not an option is the rendering directory, wherever
 // it stands; "--film FILE" renders to one film instead; "--draft" renders a
-// quick preview; "--help" and "--no-configurator" are recognised anywhere.
+// quick preview; "--range FROM:TO" renders output frames FROM to TO - 1
+// only (TO may be left out: to the end); "--help" and "--no-configurator"
+// are recognised anywhere.
 // An unknown option, or one without its value, is an error.
 struct AppCommandLine {
   int32_t diskwriter;
   char* diskwriter_path;
   char* film_path;
   int32_t draft;
+  int32_t range_from;  // "--range FROM:TO"; 0 and -1 (to the end) without it
+  int32_t range_to;
   int32_t help;
   int32_t no_configurator;
   char error[256];  // empty, or what is wrong with the command line

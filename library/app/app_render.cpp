@@ -47,6 +47,28 @@ int open_film(App* app) {
   return 1;
 }
 
+// Each output that has its part of the range calls this; the last one ends
+// the rendering.
+void range_output_done(void* user) {
+  auto* app = static_cast<App*>(user);
+  if (app->range_outputs.fetch_sub(1) == 1) stop_raise(&app->stop, 0);
+}
+
+// Frames [from, to) of the pictures, and of the sound the samples that start
+// at frame `from`: 1470 a frame at 44100 Hz and 30 frames a second.
+void set_range(App* app) {
+  int32_t from = app->config.range_from, to = app->config.range_to;
+  if (from <= 0 && to <= from) return;
+  constexpr int64_t kSamplesPerFrame = static_cast<int64_t>(AUDIO_SAMPLE_RATE) / 30;
+  int32_t outputs = (app->display != nullptr) + (app->audio != nullptr);
+  app->range_outputs.store(outputs);
+  if (app->display_io != nullptr && app->display != nullptr)
+    display_io_set_range(app->display_io, from, to, range_output_done, app);
+  if (app->audio != nullptr)
+    audio_file_writer_set_range(app->audio, from * kSamplesPerFrame, to > from ? to * kSamplesPerFrame : -1,
+                                range_output_done, app);
+}
+
 int check_directory(const App* app) {
   std::string path = app->config.diskwriter_path;
   std::string why = directory_make(path);
@@ -65,8 +87,18 @@ std::string app_render_stem(const App* app) {
 int app_render_prepare(App* app) {
   if (!app->config.diskwriter) return 1;
   int ready = app->config.film_path != nullptr ? open_film(app) : check_directory(app);
-  if (ready && app->display_io != nullptr) display_io_report_progress(app->display_io, app->config.duration_ms);
-  return ready;
+  if (!ready) return 0;
+  set_range(app);
+  if (app->display_io != nullptr) {
+    // What the progress counts: the range's frames, or all of them.
+    double period_ms = 1000.0 / 30.0;
+    int32_t from = app->config.range_from, to = app->config.range_to;
+    double total_ms = app->config.duration_ms;
+    if (to > from) total_ms = (to - from) * period_ms;
+    else if (total_ms > 0.0) total_ms -= from * period_ms;
+    display_io_report_progress(app->display_io, total_ms > 0.0 ? total_ms : 0.0);
+  }
+  return 1;
 }
 
 void app_render_finish(App* app) {

@@ -99,6 +99,16 @@ void audio_file_writer_set_film(audio_device* device, film* f) {
   if (device->kind == AUDIO_DEVICE_FILE_WRITER) reinterpret_cast<audio_file_writer*>(device)->film = f;
 }
 
+void audio_file_writer_set_range(audio_device* device, int64_t from, int64_t to, void (*done)(void* user),
+                                 void* user) {
+  if (device->kind != AUDIO_DEVICE_FILE_WRITER) return;
+  auto* writer = reinterpret_cast<audio_file_writer*>(device);
+  writer->range_from = from > 0 ? from : 0;
+  writer->range_to = to;
+  writer->range_done = done;
+  writer->range_user = user;
+}
+
 int audio_device_command(audio_device* device, const char* command, const char* value) {
   if (strcmp(command, "stream_name") == 0) {
     device->channel = avstream_add_channel(value, audio_device_time, device);

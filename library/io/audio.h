@@ -72,3 +72,7 @@ void audio_io_watch(audio_io* io, stop_request* stop);
 // The file writer hands its sound to `f` instead of writing a WAV file.
 struct film;
 void audio_file_writer_set_film(audio_device* device, film* f);
+// The file writer keeps only sample frames [from, to) of the recording (to <=
+// from: to the end) and calls `done(user)` once it has them.
+void audio_file_writer_set_range(audio_device* device, int64_t from, int64_t to, void (*done)(void* user),
+                                 void* user);

@@ -37,6 +37,12 @@ struct audio_file_writer {
   audio_io* io;
   audio_frame frame;
   int32_t failed;  // a write failed: the recording has ended
+  // Only rolled sample frames [range_from, range_to) are written (no end
+  // when range_to <= range_from); range_done(range_user) once they are.
+  int64_t range_from;
+  int64_t range_to;
+  void (*range_done)(void* user);
+  void* range_user;
   struct film* film;  // the sound goes here instead of the file, when set
 };
 

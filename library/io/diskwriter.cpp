@@ -14,13 +14,6 @@ namespace {
 constexpr double kMsPerFrame = 1000.0 / 44100.0;
 constexpr int kBlockFloats = 2 * AUDIO_FRAME_SAMPLES;
 
-void interleave(const audio_frame* frame, float* block) {
-  for (int i = 0; i < AUDIO_FRAME_SAMPLES; ++i) {
-    block[2 * i] = frame->left[i];
-    block[2 * i + 1] = frame->right[i];
-  }
-}
-
 // A failed write ends the render: what is in the file stays readable, and
 // the main thread is asked to stop the other outputs.
 void fail(audio_file_writer* writer, const char* reason) {
@@ -30,24 +23,40 @@ void fail(audio_file_writer* writer, const char* reason) {
   if (writer->io->stop != nullptr) stop_raise(writer->io->stop, 1);
 }
 
-void write_blocks(audio_file_writer* writer, int count) {
+// Writes the frames kept so far.
+void flush(audio_file_writer* writer) {
+  int32_t count = writer->buffer_index;
+  writer->buffer_index = 0;
   if (writer->failed || count < 1) return;
   if (writer->film != nullptr) {
     // The film says itself what went wrong, and stops the render.
-    size_t floats = static_cast<size_t>(count) * kBlockFloats;
+    size_t floats = static_cast<size_t>(count) * 2;
     if (!film_add_sound(writer->film, std::span<const float>(writer->blocks, floats))) writer->failed = 1;
     return;
   }
   if (writer->file == nullptr) return;
-  sf_count_t frames = static_cast<sf_count_t>(count) * AUDIO_FRAME_SAMPLES;
-  if (sf_writef_float(writer->file, writer->blocks, frames) != frames) fail(writer, sf_strerror(writer->file));
+  if (sf_writef_float(writer->file, writer->blocks, count) != count) fail(writer, sf_strerror(writer->file));
 }
 
-// One block: render, check, store; 0 when the recording ends.
+// Keeps frames [first, first + count) of the block, interleaved, writing the
+// buffer out whenever it is full.
+void keep(audio_file_writer* writer, const audio_frame* frame, int32_t first, int32_t count) {
+  const int32_t capacity = writer->buffer_count * AUDIO_FRAME_SAMPLES;
+  for (int32_t i = first; i < first + count; ++i) {
+    if (writer->buffer_index == capacity) flush(writer);
+    float* out = writer->blocks + 2 * writer->buffer_index++;
+    out[0] = frame->left[i];
+    out[1] = frame->right[i];
+  }
+}
+
+int range_has_end(const audio_file_writer* writer) { return writer->range_to > writer->range_from; }
+
+// One block: render, check, keep what belongs to the recording; 0 when the
+// recording ends.
 int render_block(audio_io* io, audio_file_writer* writer) {
   audio_device* device = &writer->head;
   audio_frame* frame = &writer->frame;
-  int slot = writer->buffer_index;
   frame->frame_ms = device->frames * kMsPerFrame;
   device->callback(device->callback_arg, frame);
 
@@ -62,18 +71,18 @@ int render_block(audio_io* io, audio_file_writer* writer) {
 
   avstream_channel* channel = device->channel;
   // Blocks rendered before the clock rolls are not part of the recording:
-  // the file starts at clock time 0, as the rendered pictures do.
+  // the file starts at clock time 0, as the rendered pictures do. The block
+  // that ends the recording is not part of it either.
   int rolling = channel == nullptr || avstream_is_rolling(channel);
-  io->finished.store(stopping);
-  interleave(frame, writer->blocks + slot * kBlockFloats);
-  int filled = rolling ? slot + 1 : 0;
-  if (stopping || filled == writer->buffer_count) {
-    // The block that ends the recording is not written.
-    write_blocks(writer, stopping ? filled - 1 : filled);
-    writer->buffer_index = 0;
-  } else {
-    writer->buffer_index = filled;
+  if (rolling && !stopping) {
+    int64_t start = device->frames;
+    int64_t from = start > writer->range_from ? start : writer->range_from;
+    int64_t to = start + AUDIO_FRAME_SAMPLES;
+    if (range_has_end(writer) && writer->range_to < to) to = writer->range_to;
+    if (to > from) keep(writer, frame, static_cast<int32_t>(from - start), static_cast<int32_t>(to - from));
   }
+  if (stopping) flush(writer);
+  io->finished.store(stopping);
 
   if (channel != nullptr) {
     if (rolling) device->frames += AUDIO_FRAME_SAMPLES;
@@ -81,6 +90,12 @@ int render_block(audio_io* io, audio_file_writer* writer) {
     avstream_channel_advance(channel, t, t + AUDIO_BLOCK_MS);
   } else {
     device->frames += AUDIO_FRAME_SAMPLES;
+  }
+  if (range_has_end(writer) && device->frames >= writer->range_to) {
+    flush(writer);
+    io->finished.store(1);
+    if (writer->range_done != nullptr) writer->range_done(writer->range_user);
+    return 0;
   }
   return !stopping && !writer->failed;
 }
@@ -103,6 +118,9 @@ int audio_file_writer_open(audio_file_writer* writer) {
     return 0;
   }
   sf_command(writer->file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+  // The peak chunk carries the time of writing: without it, renderings of
+  // the same piece give the same bytes.
+  sf_command(writer->file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
   return 1;
 }
 
@@ -122,8 +140,7 @@ void* diskwriter_thread(void* arg) {
     while (!io->finished.load() && (io->stop == nullptr || !stop_raised(io->stop)) &&
            render_block(io, writer)) {
     }
-  write_blocks(writer, writer->buffer_index);
-  writer->buffer_index = 0;
+  flush(writer);
   if (writer->file != nullptr) sf_close(writer->file);
   writer->file = nullptr;
   // Outputs held in lock step with this one must not wait for it any more.

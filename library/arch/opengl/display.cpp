@@ -171,6 +171,16 @@ display_view display_device_view(const display_device* device) {
   return view;
 }
 
+void display_io_set_range(display_io_handle* handle, int32_t from, int32_t to, void (*done)(void* user),
+                          void* user) {
+  display_io* io = handle->io;
+  if (io == nullptr) return;
+  io->range_from = from > 0 ? from : 0;
+  io->range_to = to;
+  io->range_done = done;
+  io->range_user = user;
+}
+
 void display_io_report_progress(display_io_handle* handle, double total_ms) {
   display_io* io = handle->io;
   if (io == nullptr) return;

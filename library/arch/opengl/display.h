@@ -80,6 +80,14 @@ struct display_io {
   opengl_geometry_frames geometry;
   int32_t report_progress;  // offline: print the render's progress
   render_progress progress;
+  // Offline: only rolled frames [range_from, range_to) are drawn and kept
+  // (no end when range_to <= range_from); once they are, the display stops
+  // its clock channel, calls range_done and waits for the stop.
+  int32_t range_from;
+  int32_t range_to;
+  int32_t range_finished;
+  void (*range_done)(void* user);
+  void* range_user;
 };
 
 struct display_io_handle {
@@ -117,6 +125,10 @@ void display_device_set_film(display_device* device, film* f);
 // The size of the pictures the device will draw, once its aspect is set.
 struct display_view;
 display_view display_device_view(const display_device* device);
+// Offline: draws only rolled frames [from, to) (to <= from: to the end);
+// `done(user)` is called once the last of them is kept.
+void display_io_set_range(display_io_handle* handle, int32_t from, int32_t to, void (*done)(void* user),
+                          void* user);
 // Offline: prints the render's progress on standard error; `total_ms` is the
 // output time the render will take (0 when not known).
 void display_io_report_progress(display_io_handle* handle, double total_ms);

@@ -74,6 +74,16 @@ void end_display(display_io_handle* handle) {
 
 int stop_raised_for(const display_io* io) { return io->stop != nullptr && stop_raised(io->stop); }
 
+int range_has_end(const display_io* io) { return io->range_to > io->range_from; }
+
+// The range's last frame is kept: the display no longer holds the other
+// outputs in lock step, and waits for the end of the rendering.
+void finish_range(display_io* io) {
+  io->range_finished = 1;
+  if (io->channel != nullptr) avstream_channel_stop(io->channel);
+  if (io->range_done != nullptr) io->range_done(io->range_user);
+}
+
 // Asked to stop: the window goes (its context's last users are told first)
 // and GLUT's main loop returns to display_io_finish.
 void leave(display_io_handle* handle) {
@@ -141,7 +151,9 @@ void display_loop_capture(display_io* io) {
   const array* prefix = &io->device->file_prefix;
   const char* stem = prefix->size > 0 ? static_cast<const char*>(prefix->data) : "";
   char name[4200];
-  if (snprintf(name, sizeof name, "%s-%08d.tga", stem, io->frame_counter) >= static_cast<int>(sizeof name))
+  // Numbered from the first frame the clock rolled, so that renderings of the
+  // same piece give the same files, whole or in ranges.
+  if (snprintf(name, sizeof name, "%s-%08d.tga", stem, io->rolled_frames) >= static_cast<int>(sizeof name))
     return;
   capture_write(io->writer, capture, name);
 }
@@ -151,6 +163,10 @@ void display_loop_step(display_io_handle* handle) {
   display_device* device = io->device;
   if (stop_raised_for(io)) {
     leave(handle);
+    return;
+  }
+  if (io->range_finished) {
+    inthread_sleep(1.0);
     return;
   }
   if (io->window > 0) glutSetWindow(io->window);
@@ -201,16 +217,22 @@ void display_loop_step(display_io_handle* handle) {
   if (skipped) {
     skip_frame(handle);
   } else {
+    int kept = rolling && device->offline;
+    // Frames before a range are computed as in a whole rendering, and not
+    // rasterised: nothing of them reaches the picture or the files.
+    int ahead = kept && io->rolled_frames < io->range_from;
+    if (ahead) glEnable(GL_RASTERIZER_DISCARD);
     if (io->channel != nullptr && !rolling) display_frame_commit_none(frame);
     else if (io->display != nullptr) io->display(io->user, frame);
+    if (ahead) glDisable(GL_RASTERIZER_DISCARD);
     // A frame during which the program was asked to stop is not kept: the
     // outputs end together at the request.
     if (stop_raised_for(io)) return;
-    if (rolling && device->offline) {
+    if (kept && !ahead) {
       display_loop_capture(io);
-      io->rolled_frames += 1;
       if (io->report_progress) progress_frame(&io->progress);
     }
+    if (kept) io->rolled_frames += 1;
     // Offline, nobody looks at the window: the frame is in its file already.
     if (!device->offline) glutSwapBuffers();
     double shown = device->offline ? io->period + previous->shown_at : io->clock() - frame->start;
@@ -219,6 +241,10 @@ void display_loop_step(display_io_handle* handle) {
     count_frame(io, frame, previous, n);
     io->current = n;
     io->frame_counter += 1;
+    if (device->offline && range_has_end(io) && io->rolled_frames >= io->range_to) {
+      finish_range(io);
+      return;
+    }
   }
 
   if (!skipped && rolling && frame->none) end_display(handle);
