@@ -109,7 +109,6 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
     }
   }
   if (line.diskwriter && line.diskwriter_path == nullptr) fail("%s needs a directory", "--diskwriter");
-  if (line.diskwriter && line.film_path != nullptr) fail("%s", "--diskwriter and --film cannot be used together");
   if (line.draft && !line.diskwriter && line.film_path == nullptr)
     fail("%s", "--draft goes with --film or --diskwriter");
   if (ranged && !line.diskwriter && line.film_path == nullptr)
@@ -119,13 +118,14 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
 
 void app_print_usage(const char* program) {
   printf(
-      "usage: %s [--film FILE | --diskwriter DIR] [--range FROM:TO] [--draft]\n"
+      "usage: %s [--film FILE] [--diskwriter DIR] [--range FROM:TO] [--draft]\n"
       "          [--no-configurator] [--help]\n"
       "\n"
       "  --film FILE         render to FILE instead of playing live: one film with\n"
       "                      H.264 pictures and AAC sound (.mp4, .mov, .mkv)\n"
       "  --diskwriter DIR    render to DIR instead of playing live: the sound to\n"
       "                      a WAV file and every picture to a numbered TGA file\n"
+      "                      (with --film as well: both are written)\n"
       "  --draft             a quick preview: half size, no multisampling, so it\n"
       "                      differs from the final picture; its files are named\n"
       "                      with \"-draft\"\n"

@@ -47,7 +47,7 @@ void app_audio_setup(App* app) {
     app->config.streams &= ~static_cast<int32_t>(APP_STREAM_AUDIO);
     return;
   }
-  if (app->config.diskwriter && app->config.film_path == nullptr) {
+  if (app->config.diskwriter && app->config.diskwriter_path != nullptr) {
     std::string file = app_render_stem(app) + ".wav";
     audio_device_command(chosen, "set-file", file.c_str());
     audio_device_command(chosen, "set-sample-type", "float");

@@ -74,7 +74,7 @@ void app_display_setup(App* app) {
     app->config.streams &= ~static_cast<int32_t>(APP_STREAM_DISPLAY);
     return;
   }
-  if (app->config.diskwriter && app->config.film_path == nullptr)
+  if (app->config.diskwriter && app->config.diskwriter_path != nullptr)
     display_device_command(chosen, "set-file", app_render_stem(app).c_str());
   if (app->config.draft) display_device_prefer_draft(chosen, 1);
   display_device_attach(chosen, app_display, app_display_attach, app_display_detach, app);

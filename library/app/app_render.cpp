@@ -86,8 +86,8 @@ std::string app_render_stem(const App* app) {
 
 int app_render_prepare(App* app) {
   if (!app->config.diskwriter) return 1;
-  int ready = app->config.film_path != nullptr ? open_film(app) : check_directory(app);
-  if (!ready) return 0;
+  if (app->config.diskwriter_path != nullptr && !check_directory(app)) return 0;
+  if (app->config.film_path != nullptr && !open_film(app)) return 0;
   set_range(app);
   if (app->display_io != nullptr) {
     // What the progress counts: the range's frames, or all of them.

@@ -176,7 +176,7 @@ int audio_io_commit(audio_io* io, audio_device* device) {
     if (writer->sample_type == 0) writer->sample_type = SF_FORMAT_PCM_16;
     PaError error = paNoError;
     if (writer->blocks == nullptr) error = paInsufficientMemory;
-    else if (writer->film == nullptr && !audio_file_writer_open(writer)) error = paBadIODeviceCombination;
+    else if (writer->file_name_owned && !audio_file_writer_open(writer)) error = paBadIODeviceCombination;
     else if (thread_start(&writer->thread, diskwriter_thread, io) != 0) error = paInternalError;
     if (error != paNoError) io->finished.store(1);
     return error;

@@ -28,14 +28,12 @@ void flush(audio_file_writer* writer) {
   int32_t count = writer->buffer_index;
   writer->buffer_index = 0;
   if (writer->failed || count < 1) return;
-  if (writer->film != nullptr) {
-    // The film says itself what went wrong, and stops the render.
-    size_t floats = static_cast<size_t>(count) * 2;
-    if (!film_add_sound(writer->film, std::span<const float>(writer->blocks, floats))) writer->failed = 1;
-    return;
-  }
-  if (writer->file == nullptr) return;
-  if (sf_writef_float(writer->file, writer->blocks, count) != count) fail(writer, sf_strerror(writer->file));
+  // The film says itself what went wrong, and stops the render.
+  size_t floats = static_cast<size_t>(count) * 2;
+  if (writer->film != nullptr && !film_add_sound(writer->film, std::span<const float>(writer->blocks, floats)))
+    writer->failed = 1;
+  if (writer->file != nullptr && !writer->failed && sf_writef_float(writer->file, writer->blocks, count) != count)
+    fail(writer, sf_strerror(writer->file));
 }
 
 // Keeps frames [first, first + count) of the block, interleaved, writing the

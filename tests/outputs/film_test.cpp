@@ -1,6 +1,5 @@
 // Films written through the film writer, read back with ffprobe and ffmpeg.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <cmath>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "base/stop.h"
+#include "common/media.h"
 #include "common/test_files.h"
 #include "io/film.h"
 
@@ -19,34 +19,6 @@ namespace {
 constexpr int kWidth = 320, kHeight = 240, kRate = 44100, kFps = 30;
 constexpr int kFlashFrame = 45;  // white, while the tone starts at the same instant
 constexpr double kPi = 3.14159265358979323846;
-
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    pclose(pipe);
-  }
-  return out;
-}
-
-// What each stream is, one line per stream: codec, size and rate.
-std::string streams(const std::string& path) {
-  return run("ffprobe -v error -show_entries stream=codec_name,width,height,r_frame_rate,"
-             "sample_rate,channels -of csv=p=0 '" + path + "'");
-}
-
-// Where each stream ends on the film's time line, in whole milliseconds.
-std::vector<long> ends(const std::string& path) {
-  std::istringstream lines(run("ffprobe -v error -show_entries stream=start_time,duration "
-                               "-of csv=p=0 '" + path + "'"));
-  std::vector<long> out;
-  double start, duration;
-  char comma;
-  while (lines >> start >> comma >> duration) out.push_back(std::lround(1000 * (start + duration)));
-  return out;
-}
 
 // A smooth pattern that moves with the frame number; a flash at kFlashFrame.
 uint8_t pattern(int frame, int x, int y, int channel) {
@@ -137,19 +109,6 @@ TEST(Film, HoldsThePicturesAndTheSoundInStep) {
   // Closer than the encoder's priming (23 ms), which must not shift the sound.
   EXPECT_NEAR((loud - samples.begin()) / double(kRate), kFlashFrame / double(kFps), 0.002);
 }
-
-// A file system of the test's own, let go at the end; mounting needs root.
-struct Mount {
-  std::string dir;
-  bool mounted = false;
-  Mount(const std::string& path, unsigned long flags, const char* options) : dir(path) {
-    std::filesystem::create_directories(dir);
-    mounted = mount("tmpfs", dir.c_str(), "tmpfs", flags, options) == 0;
-  }
-  ~Mount() {
-    if (mounted) umount(dir.c_str());
-  }
-};
 
 TEST(Film, RefusesTargetsItCannotWrite) {
   TempDir dir;

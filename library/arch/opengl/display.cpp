@@ -265,7 +265,9 @@ void display_io_open(display_io_handle* handle) {
     free(device->capture.pixels);
     device->capture = image{IMAGE_KIND_U8, calloc(static_cast<size_t>(view.width) * view.height, 4),
                             view.width, view.height, 1, 4, view.width, 1, 1};
-    if (io->writer == nullptr && device->film == nullptr) io->writer = frame_writer_make(io->stop);
+    // Image files, unless the pictures go to a film alone.
+    if (io->writer == nullptr && (device->film == nullptr || device->file_prefix.size > 0))
+      io->writer = frame_writer_make(io->stop);
   }
 
   glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | (device->draft ? 0 : GLUT_MULTISAMPLE));

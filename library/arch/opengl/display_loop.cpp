@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
@@ -117,22 +118,26 @@ void display_loop_report(display_io* io, int frame_index) {
 
 namespace {
 
-// Offline pictures into the film: read straight into its buffer, encoded on
-// its own thread.
-void capture_into_film(display_io* io, film* f) {
+// Offline pictures into the film, encoded on its own thread: read straight
+// into its buffer, or copied from the capture when that is read already.
+void capture_into_film(display_io* io, film* f, const image* read) {
   if (film_failed(f)) return;
   std::span<uint8_t> pixels = film_picture_buffer(f);
   if (pixels.size() != static_cast<size_t>(io->view_width) * io->view_height * 4) return;
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, io->view_width, io->view_height, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels.data());
+  if (read != nullptr && read->pixels != nullptr && read->width == io->view_width && read->height == io->view_height) {
+    memcpy(pixels.data(), read->pixels, pixels.size());
+  } else {
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, io->view_width, io->view_height, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels.data());
+  }
   film_add_picture(f);
 }
 
 }  // namespace
 
 void display_loop_capture(display_io* io) {
-  if (io->device->film != nullptr) {
-    capture_into_film(io, io->device->film);
+  if (io->writer == nullptr) {
+    if (io->device->film != nullptr) capture_into_film(io, io->device->film, nullptr);
     return;
   }
   image* capture = &io->device->capture;
@@ -155,6 +160,7 @@ void display_loop_capture(display_io* io) {
   // same piece give the same files, whole or in ranges.
   if (snprintf(name, sizeof name, "%s-%08d.tga", stem, io->rolled_frames) >= static_cast<int>(sizeof name))
     return;
+  if (io->device->film != nullptr) capture_into_film(io, io->device->film, capture);
   capture_write(io->writer, capture, name);
 }
 
