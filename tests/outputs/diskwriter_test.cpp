@@ -74,8 +74,12 @@ int render(Marker* m, const char* file, const char* sample_type, double stop_at_
   audio_io_define(io, &list);
   audio_device* writer = list[0];
   EXPECT_FALSE(audio_device_is_realtime(writer));
-  if (file != nullptr) EXPECT_EQ(audio_device_command(writer, "set-file", file), 1);
-  if (sample_type != nullptr) EXPECT_EQ(audio_device_command(writer, "set-sample-type", sample_type), 1);
+  if (file != nullptr) {
+    EXPECT_EQ(audio_device_command(writer, "set-file", file), 1);
+  }
+  if (sample_type != nullptr) {
+    EXPECT_EQ(audio_device_command(writer, "set-sample-type", sample_type), 1);
+  }
   EXPECT_EQ(audio_device_command(writer, "stream_name", unique_name("render").c_str()), 1);
   EXPECT_EQ(audio_device_command(writer, "no-such-command", ""), 0);
   m->device = writer;
