@@ -1,22 +1,68 @@
-// The whole piece rendered to disk by the real program under the virtual X
-// server: it must end by itself with status 0 and leave a WAV of the piece and
-// one TGA per frame, black in the lead-in and at the end, with the box behind
-// the fish in between, and picture and sound starting together.
+// The piece rendered by the real program under the virtual X server.
 //
-// Long (minutes): the frames take about 14 GB and are deleted once checked.
-// ZEAL_RENDER_DIR=<dir> checks an existing rendering instead of making one.
+// Whole: it must end by itself with status 0 and leave a film, a WAV of the
+// piece and one TGA per frame, black in the lead-in and at the end, with the
+// box behind the fish in between, picture and sound starting together, the
+// film holding the same pictures and sound, and a range of the end cut from
+// it exactly. Long (about ten minutes): the frames take about 8 GB and are
+// deleted once checked. ZEAL_RENDER_DIR=<dir> checks an existing rendering
+// (made with --film <dir>/vv-plume.mp4 --diskwriter <dir>) instead.
+//
+// In ranges: drafts of the first seconds, whole and in two ranges, agree
+// byte for byte and sample for sample.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/media.h"
 #include "common/whole_program.h"
 #include "piece/sound.h"
 
 namespace {
+
+const std::string kPiece = ZEAL_BINARY_DIR "/vv-plume";
+
+// Renders with `args` after --no-configurator; its exit status.
+int render(std::vector<std::string> args, std::string* output = nullptr) {
+  args.insert(args.begin(), {kPiece, "--no-configurator"});
+  Program piece;
+  if (!piece.start(args, {}, true)) return -2;
+  int status = piece.wait_exit(3600000);
+  if (output != nullptr) *output = piece.output;
+  return status;
+}
+
+// The samples of a WAV file, interleaved, as written.
+std::vector<float> wav_samples(const std::string& path) {
+  SF_INFO info{};
+  std::vector<float> samples;
+  if (SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info)) {
+    samples.resize(static_cast<size_t>(info.frames) * info.channels);
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+  }
+  return samples;
+}
+
+// Peak signal to noise ratio of frame `n` of a film against a picture, in
+// the luma both are reduced to.
+double luma_psnr(const std::string& film, int n, const std::string& picture) {
+  std::string a = run("ffmpeg -v error -i '" + film + "' -vf \"select=eq(n\\," + std::to_string(n) +
+                      ")\" -frames:v 1 -pix_fmt gray -f rawvideo -");
+  std::string b = run("ffmpeg -v error -i '" + picture + "' -pix_fmt gray -f rawvideo -");
+  if (a.empty() || a.size() != b.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
+    sum += d * d;
+  }
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
 
 int max_channel(const Picture& p) {
   int m = 0;
@@ -46,17 +92,15 @@ int64_t first_sound_of_piece() {
   return scan.found;
 }
 
-TEST(Render, WholePieceToDisk) {
+TEST(Render, WholePieceToFilmAndDisk) {
   TempDir made;  // deleted with the frames however the checks end
-  Program piece;
   const char* given = getenv("ZEAL_RENDER_DIR");
   std::string dir = given != nullptr ? given : made.path;
+  std::string film = dir + "/vv-plume.mp4", console;
   if (given == nullptr) {
     double t0 = get_milliseconds();
-    ASSERT_TRUE(piece.start({ZEAL_BINARY_DIR "/vv-plume", "--no-configurator", "--diskwriter", dir}, {}, true));
-    int status = piece.wait_exit(3600000);
+    EXPECT_EQ(render({"--film", film, "--diskwriter", dir}, &console), 0) << console;
     printf("render wall time: %.1f s\n", (get_milliseconds() - t0) / 1000.0);
-    EXPECT_EQ(status, 0) << piece.output;
   }
   std::vector<int> numbers = numbered_frames(dir, "vv-plume");
 
@@ -64,43 +108,31 @@ TEST(Render, WholePieceToDisk) {
   SF_INFO info{};
   SNDFILE* wav = sf_open((dir + "/vv-plume.wav").c_str(), SFM_READ, &info);
   ASSERT_NE(wav, nullptr) << sf_strerror(nullptr);
+  sf_close(wav);
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   EXPECT_EQ(info.samplerate, 44100);
   EXPECT_EQ(info.channels, 2);
-  double wav_seconds = double(info.frames) / 44100.0;
-  EXPECT_NEAR(wav_seconds, 125.0, 1.0);
-  // First sample that is not silence.
-  int64_t first_sound = -1;
-  std::vector<float> block(2 * 4096);
-  for (int64_t at = 0; first_sound < 0;) {
-    sf_count_t got = sf_readf_float(wav, block.data(), 4096);
-    if (got <= 0) break;
-    for (sf_count_t i = 0; i < 2 * got; ++i)
-      if (block[i] != 0.0f) {
-        first_sound = at + i / 2;
-        break;
-      }
-    at += got;
-  }
-  sf_close(wav);
-  ASSERT_GE(first_sound, 0);
+  EXPECT_NEAR(double(info.frames) / 44100.0, 125.0, 1.0);
+  std::vector<float> sound = wav_samples(dir + "/vv-plume.wav");
+  auto loud = std::find_if(sound.begin(), sound.end(), [](float v) { return v != 0.0f; });
+  ASSERT_NE(loud, sound.end());
+  int64_t first_sound = (loud - sound.begin()) / 2;
 
-  // About 125 s of frames at 30 a second, numbered without gaps.
-  ASSERT_FALSE(numbers.empty());
-  int first = numbers.front(), last = numbers.back();
-  EXPECT_EQ(int(numbers.size()), last - first + 1);
-  EXPECT_NEAR(double(numbers.size()), 3750.0, 60.0);
+  // 125 s of frames at 30 a second, numbered from 0 without gaps.
+  ASSERT_EQ(numbers.size(), 3750u);
+  EXPECT_EQ(numbers.front(), 0);
+  EXPECT_EQ(numbers.back(), 3749);
 
   std::vector<int> sample;
-  for (int n = first; n <= last; n += 100) sample.push_back(n);
-  sample.push_back(last);
+  for (int n = 0; n < 3750; n += 100) sample.push_back(n);
+  sample.push_back(3749);
   int boxed = 0, in_piece = 0;
   for (int n : sample) {
     Picture p(frame_name(dir, "vv-plume", n));
     ASSERT_TRUE(p.loaded()) << n;
     EXPECT_EQ(p.width, 1280);
     EXPECT_EQ(p.height, 720);
-    double t = (n - first) / 30.0;  // seconds from the first frame
+    double t = n / 30.0;
     if (t < 1.9 || t > 122.5) {
       EXPECT_LE(max_channel(p), 2) << "frame " << n << " should be black";
     } else if (t > 2.1 && t < 97.0) {
@@ -123,19 +155,73 @@ TEST(Render, WholePieceToDisk) {
   // first sound less where it falls in the piece's own sound (about 0.75 s).
   // Both files start at the same moment.
   int first_lit = -1;
-  for (int n = first; n <= std::min(last, first + 120) && first_lit < 0; ++n)
+  for (int n = 0; n <= 120 && first_lit < 0; ++n)
     if (max_channel(Picture(frame_name(dir, "vv-plume", n))) > 2) first_lit = n;
   ASSERT_GE(first_lit, 0);
-  double picture_zero = (first_lit - first) / 30.0;
+  double picture_zero = first_lit / 30.0;
   double sound_zero = double(first_sound - first_sound_of_piece()) / 44100.0;
   printf("scene time 0: picture %.4f s, sound %.4f s\n", picture_zero, sound_zero);
   EXPECT_NEAR(picture_zero, 2.0, 1.0 / 30.0 + 1e-6);
   EXPECT_NEAR(sound_zero, picture_zero, 1.0 / 30.0 + 1e-6);
 
-  const std::string& console = piece.output;
+  // The film: the same pictures and sound, as a film holds them.
+  EXPECT_EQ(streams(film), "h264,1280,720,30/1\naac,44100,2,0/0\n");
+  std::vector<long> film_ends = ends(film);
+  ASSERT_EQ(film_ends.size(), 2u);
+  EXPECT_EQ(film_ends[0], 125000);
+  EXPECT_NEAR(film_ends[1], info.frames * 1000.0 / 44100.0, 24.0);
+  for (int n : {100, 900, 2000, 3300}) EXPECT_GT(luma_psnr(film, n, frame_name(dir, "vv-plume", n)), 42.0) << n;
+  std::vector<float> heard = decoded_sound(film);
+  for (int64_t at : {5 * 44100, 30 * 44100, 100 * 44100}) {
+    double dot = 0, a = 0, b = 0;
+    for (int64_t i = 2 * at; i < 2 * (at + 44100); ++i) {
+      dot += heard[i] * sound[i];
+      a += heard[i] * heard[i];
+      b += sound[i] * sound[i];
+    }
+    EXPECT_GT(dot / std::sqrt(a * b), 0.99) << at;
+  }
+
+  // The end, rendered as a range on its own: the same frames and the sound
+  // from the range's first frame on, exactly.
+  TempDir end;
+  EXPECT_EQ(render({"--diskwriter", end.path, "--range", "3600:"}, &console), 0) << console;
+  EXPECT_EQ(numbered_frames(end.path, "vv-plume").size(), 150u);
+  for (int n = 3600; n < 3750; n += 7)
+    EXPECT_TRUE(read_file(frame_name(end.path, "vv-plume", n)) == read_file(frame_name(dir, "vv-plume", n))) << n;
+  std::vector<float> tail = wav_samples(end.path + "/vv-plume.wav");
+  EXPECT_TRUE(tail == std::vector<float>(sound.begin() + 2 * 3600 * 1470, sound.end()));
+
   EXPECT_EQ(console.find("ERROR"), std::string::npos) << console;
   EXPECT_EQ(console.find("runtime error"), std::string::npos) << console;
   EXPECT_EQ(console.find("AddressSanitizer"), std::string::npos) << console;
+}
+
+// Drafts of the first 280 frames, whole and as [0, 200) and [200, 280), the
+// second across the first change of chord (scene time 6 s): each range's
+// frames are the whole rendering's, and the two sounds one after the other
+// are its sound, sample for sample.
+TEST(Render, RangesAreCutsOfAWholeRendering) {
+  TempDir whole, first, second;
+  std::string console;
+  ASSERT_EQ(render({"--draft", "--diskwriter", whole.path, "--range", "0:280"}, &console), 0) << console;
+  ASSERT_EQ(render({"--draft", "--diskwriter", first.path, "--range", "0:200"}, &console), 0) << console;
+  ASSERT_EQ(render({"--draft", "--diskwriter", second.path, "--range", "200:280"}, &console), 0) << console;
+  const std::string name = "vv-plume-draft";
+  EXPECT_EQ(numbered_frames(first.path, name).size(), 200u);
+  EXPECT_EQ(numbered_frames(second.path, name).size(), 80u);
+  Picture draft(frame_name(whole.path, name, 150));
+  EXPECT_EQ(std::pair(draft.width, draft.height), std::pair(640, 360));
+  for (int n = 0; n < 280; ++n) {
+    const TempDir& part = n < 200 ? first : second;
+    ASSERT_TRUE(read_file(frame_name(part.path, name, n)) == read_file(frame_name(whole.path, name, n))) << n;
+  }
+  std::vector<float> joined = wav_samples(first.File(name + ".wav"));
+  std::vector<float> rest = wav_samples(second.File(name + ".wav"));
+  EXPECT_EQ(joined.size(), 2u * 200 * 1470);
+  joined.insert(joined.end(), rest.begin(), rest.end());
+  EXPECT_TRUE(joined == wav_samples(whole.File(name + ".wav")));
+  EXPECT_EQ(joined.size(), 2u * 280 * 1470);
 }
 
 }  // namespace
