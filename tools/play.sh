@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Set-up and the main job: installs what is missing, builds, then plays
 # vv-plume live when there is a display and a sound device, or renders it
-# headless into render/ (WAV, TGA frames and render/vv-plume.mp4) otherwise.
+# headless into render/vv-plume.mp4 otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j "$(nproc)"
+# Only the program and what it carries: the tests have their own script.
+cmake --build build -j "$(nproc)" --target vv-plume resources
 
 has_display() { [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; }
 has_sound() {
