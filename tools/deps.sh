@@ -16,7 +16,9 @@ packages=(
   libxtst-dev                        # synthetic keys and clicks in tests (XTEST)
   jackd2                             # JACK server (dummy driver) for audio and MIDI tests
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev  # writing films in process
-  ffmpeg sox                         # checks of films and sound
+  ffmpeg sox                         # joining rendered ranges; checks of films and sound
+  parallel rsync openssh-client      # the render farm: jobs on local slots or remote machines
+  openssh-server                     # a loopback SSH host for the farm's test
   clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)
 )
 

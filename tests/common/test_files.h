@@ -75,7 +75,7 @@ inline std::vector<int> numbered_frames(const std::string& dir, const std::strin
 }
 
 inline std::string frame_name(const std::string& dir, const std::string& prefix, int number) {
-  char digits[16];
+  char digits[32];
   snprintf(digits, sizeof digits, "-%08d.tga", number);
   return dir + "/" + prefix + digits;
 }
