@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   // Without a resource directory every candidate comes from ZEAL_RPATH, and
   // none from an empty entry.
-  check(get_resource_path() == nullptr);
+  check(get_resource_path().size == 0);
   array list = vpath(path.c_str());
   int32_t n = candidates(list);
   bool searched = strncmp(path.c_str(), "virtual://root/", 15) == 0 ||

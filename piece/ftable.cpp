@@ -333,7 +333,8 @@ int ftable_make_on_stream(ftable* table, stream** s, const char* name) {
   if (name == nullptr) name = "stream";
   SF_INFO info;
   memset(&info, 0, sizeof info);
-  SNDFILE* file = sf_open_virtual(&stream_virtualio, SFM_READ, &info, s);
+  // libsndfile takes the table as mutable, and never changes it.
+  SNDFILE* file = sf_open_virtual(const_cast<SF_VIRTUAL_IO*>(&stream_virtualio), SFM_READ, &info, s);
   ftable_free(table);
   if (file == nullptr) {
     printf("ERROR: ftable_make_on_stream: %s: %s\n", name, sf_strerror(nullptr));

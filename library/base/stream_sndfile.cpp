@@ -49,6 +49,6 @@ sf_count_t stream_vio_tell(void* user) {
   return stream_getposition(slot_of(user));
 }
 
-SF_VIRTUAL_IO stream_virtualio = {
+const SF_VIRTUAL_IO stream_virtualio = {
     stream_vio_get_filelen, stream_vio_seek, stream_vio_read, stream_vio_write, stream_vio_tell,
 };

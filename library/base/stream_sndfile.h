@@ -6,7 +6,7 @@
 #pragma once
 #include <sndfile.h>
 
-extern SF_VIRTUAL_IO stream_virtualio;
+extern const SF_VIRTUAL_IO stream_virtualio;
 
 sf_count_t stream_vio_get_filelen(void* user);
 sf_count_t stream_vio_seek(sf_count_t offset, int whence, void* user);

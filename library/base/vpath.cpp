@@ -9,8 +9,6 @@
 
 #include "base/parser.h"
 
-static array resource_path;
-
 static const int32_t kListWidth = static_cast<int32_t>(sizeof(array));
 
 static int is_directory(const char* path) {
@@ -55,20 +53,15 @@ int find_resource_dir(const char* exe, array* out) {
   return found && !out->failed;
 }
 
-const char* get_resource_path() {
-  if (!resource_path.failed && resource_path.size == 0) {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
-    if (n > 0 && n < static_cast<ssize_t>(sizeof exe)) {
-      exe[n] = '\0';
-      find_resource_dir(exe, &resource_path);
-    }
+array get_resource_path() {
+  array found{};
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+  if (n > 0 && n < static_cast<ssize_t>(sizeof exe)) {
+    exe[n] = '\0';
+    if (!find_resource_dir(exe, &found)) array_reset(&found);
   }
-  return resource_path.size >= 1 ? static_cast<const char*>(resource_path.data) : nullptr;
-}
-
-void resource_path_release() {
-  array_reset(&resource_path);
+  return found;
 }
 
 int parse_a_rpath(parser* p, array* item) {
@@ -184,10 +177,11 @@ array vpath(const char* path) {
   // without one finds its resources nowhere else, not under "/" nor under
   // whatever directory it was started from.
   array list{};
-  const char* resources = get_resource_path();
-  if (resources != nullptr) {
+  array resources = get_resource_path();
+  if (resources.size > 0) {
     auto* first = static_cast<array*>(array_allocate(&list, kListWidth, 0));
-    if (first != nullptr) array_append(first, resources, static_cast<int32_t>(strlen(resources)) + 1);
+    if (first != nullptr) *first = resources;
+    else array_reset(&resources);
   }
   push_back_rpath(&list);
 

@@ -16,10 +16,8 @@ array vpath(const char* path);
 // The newest existing candidate (newer than *stamp when given), as one
 // zero-terminated path, or an empty array. *stamp receives its time.
 array vfreshfile(const char* path, int64_t* stamp);
-// The program's resource directory, or null. Cached once found.
-const char* get_resource_path();
-// Frees the cached resource directory (optional, at exit).
-void resource_path_release();
+// The program's resource directory, zero-terminated, or an empty array.
+array get_resource_path();
 // The resource directory of the program at `exe`: "<dir>/resources" beside
 // it, else "<dir>/../share/<name>/resources" for an installed program.
 // 1 with the zero-terminated directory appended to `out`, 0 when neither exists.
