@@ -85,7 +85,8 @@ std::string app_render_stem(const App* app) {
 }
 
 int app_render_prepare(App* app) {
-  if (!app->config.diskwriter) return 1;
+  // Nothing renders without an output, and nothing is made for it.
+  if (!app->config.diskwriter || (app->audio == nullptr && app->display == nullptr)) return 1;
   if (app->config.diskwriter_path != nullptr && !check_directory(app)) return 0;
   if (app->config.film_path != nullptr && !open_film(app)) return 0;
   set_range(app);

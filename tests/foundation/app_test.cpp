@@ -113,10 +113,10 @@ TEST(AppRun, HandlerQuittingAtBeginEndsWithStatusZeroBeforeAnyOutput) {
   EXPECT_EQ(out, "begin\n");
 }
 
-TEST(AppRun, DiskwriterWithoutPathIsSwitchedOffAfterBegin) {
+TEST(AppRun, DiskwriterWithoutPathIsRefusedAndAPathMayComeFirst) {
   std::string out;
-  EXPECT_EQ(app_child({"app", "--diskwriter"}, 0, report_config, 10000, &out), 0);
-  EXPECT_EQ(out, "1:0 diskwriter=1 path=none\n1:1 diskwriter=0 path=none\n");
+  EXPECT_EQ(app_child({"app", "--diskwriter"}, 0, report_config, 10000, &out), 2);
+  EXPECT_EQ(out.rfind("ERROR: --diskwriter needs a directory\nusage: app ", 0), 0u) << out;
   EXPECT_EQ(app_child({"app", "/tmp/x", "--diskwriter"}, 0, report_config, 10000, &out), 0);
   EXPECT_EQ(out, "1:0 diskwriter=1 path=/tmp/x\n1:1 diskwriter=1 path=/tmp/x\n");
 }
@@ -186,10 +186,12 @@ TEST(AppRun, RunsTwiceInOneProcessEndingByItselfThenBySignal) {
     SNDFILE* wav = sf_open(dir.File("twice.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(wav, nullptr) << out;
     sf_close(wav);
-    // The sound and the pictures written agree, within a frame.
+    // The sound and the pictures written agree: within a frame when the
+    // streams end, within two when a stop cuts in (the sound may be a block
+    // group ahead in lock step).
     double sound_ms = info.frames * 1000.0 / 44100.0;
     double picture_ms = numbered_frames(dir.path, "twice").size() * 1000.0 / 30.0;
-    EXPECT_NEAR(sound_ms, picture_ms, 34.0);
+    EXPECT_NEAR(sound_ms, picture_ms, until_ms > 0 ? 34.0 : 67.0);
     if (until_ms > 0) {
       EXPECT_NEAR(sound_ms, until_ms, 34.0);
     }
