@@ -9,14 +9,12 @@
 #include "base/parser.h"
 #include "io/midi_decode.h"
 #include "io/midi_event.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
 constexpr int32_t kListBytes = 4 + MIDI_PACKET_HEADER + 65535;
 
-void check(bool condition) {
-  if (!condition) abort();
-}
 
 bool same(const midi_event& a, const midi_event& b) {
   return a.magic == b.magic && a.reserved == b.reserved && a.kind == b.kind &&

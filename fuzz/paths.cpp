@@ -9,12 +9,10 @@
 
 #include "base/parser.h"
 #include "base/vpath.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition) abort();
-}
 
 // A candidate list is zero-terminated paths back to back.
 int32_t candidates(const array& list) {

@@ -5,18 +5,10 @@
 #include <cstdlib>
 
 #include "arch/opengl/image_png.h"
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) abort();
-}
-
-}  // namespace
+#include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The decoder's warnings would drown the fuzzer's own lines.
-  if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+  quiet_standard_output();
   return 0;
 }
 

@@ -7,18 +7,10 @@
 #include "base/array.h"
 #include "base/stream.h"
 #include "piece/ftable.h"
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) abort();
-}
-
-}  // namespace
+#include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The loader's error lines would drown the fuzzer's own.
-  if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+  quiet_standard_output();
   return 0;
 }
 

@@ -52,7 +52,10 @@ job() {
       { echo "range $from:$to is short: $frames frames, $samples samples" >&2; return 1; }
   fi
   [ "$frames" -gt 0 ] || return 1
+  # As the program encodes its films (BT.709, key frames every second), and
+  # without B frames, so that segments join cleanly.
   ffmpeg -v error -y -framerate $fps -start_number "$from" -i "$work/$stem-%08d.tga" \
+    -vf scale=out_color_matrix=bt709:out_range=tv -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
     -c:v libx264 -preset superfast -crf 20 -g $fps -bf 0 -pix_fmt yuv420p "$work/part.mp4" || return 1
   # Whole ranges only: the names appear once both files are complete.
   mv "$work/$stem.wav" "part-$from.wav" && mv "$work/part.mp4" "part-$from.mp4" && rm -rf "$work"
