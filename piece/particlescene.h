@@ -35,8 +35,8 @@ void particlescene(display_frame* frame, uint32_t flags, double camera_time,
                    opengl_geometry* geometry, double box_depth, material* m, texture* tex,
                    void** slot);
 
-// Frees a call site's state and empties its slot. The piece keeps its states
-// for the life of the process; tests and tools let them go.
+// Frees a call site's state and empties its slot; the next call makes it
+// again.
 void particlescene_release(void** slot);
 
 // The reverse of material_on.

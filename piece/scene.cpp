@@ -41,6 +41,8 @@ void scene_resources_free(scene_resources* r) {
   image_free(&r->palette);
   for (image& img : r->fishimg) image_free(&img);
   free(r->perftest.ps);
+  particlescene_release(&r->flock_slot);
+  particlescene_release(&r->particle_slot);
   ui_destroy(&r->interface);
   free(r);
 }
@@ -117,13 +119,21 @@ int32_t scene_end(App* app) {
   scene_resources* r = piece != nullptr ? piece->resources : nullptr;
   if (r == nullptr) return APP_STEP;
   if (r->interface != nullptr) ui_detach(r->interface, app->display_context);
+  // Loaded again by the next begin, in the window made after this one.
   image_free(&r->palette);
+  r->palette_init_p = 0;
   texture_delete(&r->particletex);
   texture_delete(&r->tinttex);
   for (texture& t : r->fishtex) texture_delete(&t);
   r->particletex = texture{};
   r->tinttex = texture{};
   for (texture& t : r->fishtex) t = texture{};
+  // The window's geometry goes with it; the scene's own state goes when the
+  // program ends (the runtime frees the record itself).
+  particlescene_release(&r->flock_slot);
+  particlescene_release(&r->particle_slot);
+  auto* st = static_cast<scene_state*>(app->state[app_stream_index(APP_STREAM_DISPLAY)]);
+  if (st != nullptr && app_stopping(app)) scene_free(st);
   return APP_STEP;
 }
 

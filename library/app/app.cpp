@@ -38,6 +38,8 @@ int32_t app_quit(App* app, uint32_t bit) {
   return left;
 }
 
+int32_t app_stopping(const App* app) { return stop_raised(&app->stop); }
+
 double control_in_ms(const App* app) { return app->control_ms; }
 double midi_out_ticks_per_s() { return 3640.0; }
 double midi_out_latency_ms() { return 500.0; }

@@ -137,6 +137,9 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler);
 // thread to end the program (status 0). Returns the streams still running.
 int32_t app_quit(App* app, uint32_t bit);
 int32_t app_has_stream(const App* app, uint32_t bit);
+// Whether the program is ending: a display's end phase then comes for good,
+// not because its window is made again (full screen switched).
+int32_t app_stopping(const App* app);
 double control_in_ms(const App* app);
 double midi_out_ticks_per_s();
 double midi_out_latency_ms();

@@ -51,6 +51,29 @@ inline std::vector<float> decoded_sound(const std::string& path) {
   return samples;
 }
 
+// The luma of frame `n` of a film (every frame of a picture file when n < 0),
+// taken from RGB as decoded: films are tagged BT.709 and a picture has no
+// colour space, so both come to RGB first and one weighting applies to both.
+inline std::vector<float> luma(const std::string& path, int n = -1) {
+  std::string select = n < 0 ? "" : " -vf \"select=eq(n\\," + std::to_string(n) + ")\" -frames:v 1";
+  std::string rgb = run("ffmpeg -v error -i '" + path + "'" + select + " -pix_fmt rgb24 -f rawvideo -");
+  std::vector<float> y(rgb.size() / 3);
+  for (size_t i = 0; i < y.size(); ++i) {
+    auto c = [&](int k) { return static_cast<float>(static_cast<unsigned char>(rgb[3 * i + k])); };
+    y[i] = 0.2126f * c(0) + 0.7152f * c(1) + 0.0722f * c(2);
+  }
+  return y;
+}
+
+// Peak signal to noise ratio of two lumas of one size, in dB (0 when they
+// differ in size).
+inline double psnr(const std::vector<float>& a, const std::vector<float>& b) {
+  if (a.empty() || a.size() != b.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
 // A file system of the test's own, let go at the end; mounting needs root.
 struct Mount {
   std::string dir;

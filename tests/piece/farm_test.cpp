@@ -23,22 +23,6 @@ const std::string kFarm = ZEAL_SOURCE_DIR "/tools/render-farm.sh";
 const std::string kPiece = ZEAL_BINARY_DIR "/vv-plume";
 constexpr int kFrames = 240;
 
-// Luma of frame `n` of a film or of a picture file.
-std::string luma(const std::string& path, int n = -1) {
-  std::string select = n < 0 ? "" : " -vf \"select=eq(n\\," + std::to_string(n) + ")\" -frames:v 1";
-  return run("ffmpeg -v error -i '" + path + "'" + select + " -pix_fmt gray -f rawvideo -");
-}
-
-double psnr(const std::string& a, const std::string& b) {
-  if (a.empty() || a.size() != b.size()) return 0;
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
-    sum += d * d;
-  }
-  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
-}
-
 // Correlation of the film's decoded sound with the rendered WAV over 0.1 s
 // around sample frame `at`: a click or a gap at a join would break it.
 double sound_match(const std::vector<float>& heard, const std::vector<float>& written, size_t at) {

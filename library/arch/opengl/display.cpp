@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "arch/opengl/capture.h"
+#include "arch/opengl/display_loop.h"
 #include "arch/opengl/glut_state.h"
 #include "base/perf.h"
 #include "base/stop.h"
@@ -312,9 +313,13 @@ void display_io_finish(display_io_handle* handle) {
   if (handle->io == nullptr) return;
   if (handle->io->device != nullptr) {
     display_io_open(handle);
-    glutMainLoop();
-    // The main loop has taken GLUT down with it: a later display starts afresh.
-    glut_note_main_loop_returned();
+    // GLUT's events and the display's frames until a stop; GLUT itself stays
+    // up (its own main loop would take it down on return) for a later display.
+    while (!handle->io->left) {
+      glutMainLoopEvent();
+      display_loop_step(handle);
+    }
+    glutMainLoopEvent();  // the window's destruction
   }
   display_io_teardown(handle);
 }

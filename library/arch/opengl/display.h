@@ -88,6 +88,7 @@ struct display_io {
   int32_t range_finished;
   void (*range_done)(void* user);
   void* range_user;
+  int32_t left;  // the window is gone after a stop: display_io_finish returns
 };
 
 struct display_io_handle {

@@ -86,11 +86,11 @@ void finish_range(display_io* io) {
 }
 
 // Asked to stop: the window goes (its context's last users are told first)
-// and GLUT's main loop returns to display_io_finish.
+// and display_io_finish leaves its loop.
 void leave(display_io_handle* handle) {
   display_io* io = handle->io;
   if (io->window > 0) glut_delete_window(handle, glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0);
-  glutLeaveMainLoop();
+  io->left = 1;
 }
 
 }  // namespace
@@ -167,6 +167,7 @@ void display_loop_capture(display_io* io) {
 void display_loop_step(display_io_handle* handle) {
   display_io* io = handle->io;
   display_device* device = io->device;
+  if (io->left) return;
   if (stop_raised_for(io)) {
     leave(handle);
     return;

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 struct glut_state {
@@ -26,10 +30,6 @@ int glut_is_initialized() { return !the_glut.must_initialize; }
 int glew_must_initialize() { return the_glut.glew_must_initialize; }
 void glew_note_initialized() { the_glut.glew_must_initialize = 0; }
 
-void glut_note_main_loop_returned() {
-  the_glut.must_initialize = 1;
-  the_glut.glew_must_initialize = 1;
-}
 
 int glut_initialize() {
   if (!the_glut.must_initialize) return 1;
@@ -51,6 +51,12 @@ int glut_initialize() {
   int argc = 1;
   glutInit(&argc, argv);
   XCloseDisplay(probe);
+#if defined(__SANITIZE_ADDRESS__)
+  // Registered after glutInit, so it runs before freeglut's clean-up at exit
+  // unloads the GL driver: the driver's own allocations could no longer be
+  // told from ours after that.
+  atexit([] { __lsan_do_leak_check(); });
+#endif
   // Closing a window and leaving the main loop return to us: only the main
   // sequence ends the program.
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);

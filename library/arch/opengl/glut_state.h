@@ -18,8 +18,6 @@ void glut_set_configurator(configurator* c);
 // an ERROR line naming the display) when none can. Does nothing once done.
 int glut_initialize();
 int glut_is_initialized();
-// GLUT's main loop has returned and taken its state down with it.
-void glut_note_main_loop_returned();
 // 1 for the first window after (re)initialisation: GLEW is set up then.
 int glew_must_initialize();
 void glew_note_initialized();
