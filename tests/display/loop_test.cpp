@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <GL/glew.h>
-#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -139,22 +138,6 @@ TEST_F(Loop, OfflineFramesAreWrittenUprightWithNumberedNames) {
   EXPECT_EQ(p.rgb(10, p.height - 1), 0x0000FFu);
 }
 
-TEST_F(Loop, OfflineFramesWithoutAPrefixStartWithADash) {
-  TempDir dir;
-  char old[4096];
-  ASSERT_NE(getcwd(old, sizeof(old)), nullptr);
-  ASSERT_EQ(chdir(dir.path.c_str()), 0);
-  {
-    Drawn drawn;
-    DisplayWindow w(1, nullptr, draw, &drawn);
-    w.io->clock = fake_clock;
-    display_loop_step(&w.handle);
-    display_loop_step(&w.handle);
-  }  // the window's end waits for its frames
-  ASSERT_EQ(chdir(old), 0);
-  EXPECT_EQ(numbered_frames(dir.path, ""), (std::vector<int>{0, 1}));
-}
-
 TEST(FrameWriter, FramesHandedOverBackToBackKeepTheirOwnPixels) {
   TempDir dir;
   const int w = 64, h = 4, frames = 6;
@@ -199,20 +182,4 @@ TEST_F(Loop, ReportsAboutOnceASecondAtThirtyFramesPerSecond) {
   perf_logfile(nullptr);
   std::string text = read_file(log);
   EXPECT_EQ(text.rfind("display-fps: 29.43 [29.41 .. 30.00], creation-fps: ", 0), 0u) << text;
-}
-
-TEST(LoopReport, HasTheExactFormatAndResets) {
-  TempDir dir;
-  std::string log = dir.path + "/perf.log";
-  perf_logenable(1);
-  perf_logfile(log.c_str());
-  display_io io{};
-  io.stats = display_stats{1000.0, 300.0, 30.0, 40.0, 5.0, 20.0, 30};
-  display_loop_report(&io, 0);
-  perf_logfile(nullptr);
-  EXPECT_EQ(read_file(log),
-            "display-fps: 30.00 [25.00 .. 33.33], creation-fps: 100.00 [50.00 .. 200.00], "
-            "cpu-load: 0.30000 [0.15 .. 0.60]\n");
-  EXPECT_EQ(io.stats.counted, 0);
-  EXPECT_EQ(io.stats.display_sum, 0.0);
 }

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "app/configurator.h"
@@ -70,7 +74,6 @@ struct Configuration : testing::Test {
   TempDir home;
   Program child;
   std::unique_ptr<XInput> x;  // on the private screen
-  Window window = 0;
   void SetUp() override {
     if (glut_is_initialized()) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
     ASSERT_TRUE(start_private_screen(&screen)) << "no private virtual screen (is Xvfb installed?)";
@@ -100,62 +103,54 @@ struct Configuration : testing::Test {
       exit_child(app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler));
     }));
   }
-  void start() {
-    fork_child(1);
-    ASSERT_NE(window = x->next_window(child, 15000), 0u) << "no configuration window";
-  }
-  bool click(int control) {
-    int32_t at[2];
-    configurator_control_centre(control, at);
-    return x->click(window, at[0], at[1]);
-  }
   // The child's configuration after the window, and how far its display went.
   std::string answers() {
     char text[800];
-    snprintf(text, sizeof text, "answered %d cancelled %d fullscreen %d diskwriter %d owned %d path %s began %d steps %d",
-             shared->answered, shared->cancelled, shared->fullscreen, shared->diskwriter, shared->owned,
-             shared->path, shared->display_began, shared->display_steps);
-    return text;
+    snprintf(text, sizeof text, "cancelled %d fullscreen %d diskwriter %d owned %d path %s began %d steps %d",
+             shared->cancelled, shared->fullscreen, shared->diskwriter, shared->owned, shared->path,
+             shared->display_began, shared->display_steps);
+    return shared->answered ? text : "no answer";
   }
 };
 
 }  // namespace
 
-TEST_F(Configuration, CancelEscapeAndCloseEndTheProcessBeforeAnyOutput) {
-  for (int way = 0; way < 3; ++way) {
-    shared->answered = 0;
-    start();
-    ASSERT_TRUE(click(CONFIG_FULLSCREEN));  // changed, then thrown away
-    ASSERT_TRUE(way == 0 ? click(CONFIG_CANCEL) : way == 1 ? x->key(window, "Escape") : x->close(window));
+// Cancel, Escape and the window's close end the program before any output
+// starts, with the record as the command line left it; Run fills it in.
+TEST_F(Configuration, EachWayOutOfTheWindowGivesItsAnswers) {
+  const std::string given = "path /given began 0 steps 0", documents = "path " + home.path + "/Documents";
+  const struct {
+    std::vector<std::string> steps;  // clicks on controls, keys, or the window's close
+    int go_on;                       // let the display run after the window has gone
+    std::string answers;
+  } cases[] = {
+      {{"FULLSCREEN", "CANCEL"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "Escape"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "close"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "Return"}, 1, "cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1"},
+      {{"DISKWRITER", "RUN"}, 0, "cancelled 0 fullscreen 0 diskwriter 1 owned 1 " + documents + " began 0 steps 0"},
+      {{}, 0, "cancelled 0 fullscreen 0 diskwriter 1 owned 0 " + given},  // --no-configurator
+  };
+  const std::map<std::string, int> controls = {
+      {"FULLSCREEN", CONFIG_FULLSCREEN}, {"DISKWRITER", CONFIG_DISKWRITER}, {"RUN", CONFIG_RUN}, {"CANCEL", CONFIG_CANCEL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
+    memset(&shared->answered, 0, sizeof(Shared) - offsetof(Shared, answered));
+    shared->go_on = c.go_on;
+    fork_child(!c.steps.empty());
+    Window window = c.steps.empty() ? 0 : x->next_window(child, 15000);
+    ASSERT_TRUE(c.steps.empty() || window != 0) << "no configuration window";
+    for (const std::string& step : c.steps) {
+      int32_t at[2];
+      if (controls.count(step)) configurator_control_centre(controls.at(step), at);
+      ASSERT_TRUE(controls.count(step) ? x->click(window, at[0], at[1])
+                  : step == "close"    ? x->close(window)
+                                       : x->key(window, step))
+          << step;
+    }
     EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-    // The record as the command line left it.
-    EXPECT_EQ(answers(), "answered 1 cancelled 1 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0")
-        << way;
+    EXPECT_EQ(answers(), c.answers);
   }
-}
-
-TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
-  shared->go_on = 1;  // and then the display runs after the window has gone
-  start();
-  ASSERT_TRUE(click(CONFIG_FULLSCREEN));
-  ASSERT_TRUE(x->key(window, "Return"));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1");
-}
-
-TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
-  start();
-  ASSERT_TRUE(click(CONFIG_DISKWRITER));
-  ASSERT_TRUE(click(CONFIG_RUN));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 1 path " + home.path +
-                           "/Documents began 0 steps 0");
-}
-
-TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
-  fork_child(0);
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0");
 }
 
 TEST(ConfigurationDirectory, DocumentsThenHome) {

@@ -61,26 +61,17 @@ TEST_F(Geometry, PerFrameRegionsFollowEachOtherAndStartAgainEachFrame) {
   begin();
   opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
   ASSERT_NE(v, nullptr);
-  EXPECT_EQ(a.flags, static_cast<uint32_t>(GEOMETRY_QUADS | GEOMETRY_PER_FRAME));
   for (int k = 0; k < 4; ++k) EXPECT_EQ(i[k], static_cast<uint32_t>(k));
   v[0] = 7.0f;
   opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
-  EXPECT_EQ(b.buffers, a.buffers);
-  EXPECT_EQ(b.index_offset, 4);
-  EXPECT_EQ(b.vertex_offset, 4);
-  EXPECT_EQ(b.flags & GEOMETRY_NO_COLOURS, static_cast<uint32_t>(GEOMETRY_NO_COLOURS));
+  EXPECT_EQ(std::pair(b.index_offset, b.vertex_offset), std::pair(4, 4));
   // Defined again with the same counts: the same region.
   opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
   EXPECT_EQ(a.vertex_offset, 0);
   EXPECT_EQ(v[0], 7.0f);
-  // A new count: a new region at the end.
-  opengl_geometry_define(&a, GEOMETRY_QUADS, 8, &i, 8, &v, &c, nullptr, nullptr);
-  EXPECT_EQ(a.vertex_offset, 9);
-  EXPECT_EQ(array_count(&a.buffers->vertices, 16), 17);
   end();
   EXPECT_EQ(a.valid, 1u);
   begin();
-  EXPECT_EQ(array_count(&a.buffers->vertices, 16), 0);
   opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
   EXPECT_EQ(b.vertex_offset, 0);
   end();
@@ -190,13 +181,6 @@ TEST_F(Geometry, InterleavedDataFollowsTheAttributesInBothFormats) {
   p = opengl_geometry_interleaved(&g);
   const float second[8] = {304, 305, 404, 405, 406, 104, 105, 106};
   EXPECT_EQ(0, memcmp(p + 8, second, sizeof(second)));
-
-  opengl_geometry copy{};
-  opengl_geometry_resident_copy(&copy, &g);
-  EXPECT_EQ(copy.valid, 1u);
-  EXPECT_EQ(copy.flags, g.flags);
-  EXPECT_EQ(0, memcmp(opengl_geometry_interleaved(&copy), p, 16 * sizeof(float)));
-  opengl_geometry_delete(&copy);
   opengl_geometry_delete(&g);
 }
 

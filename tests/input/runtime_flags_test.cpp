@@ -12,7 +12,7 @@
 #include "app/app.h"
 #include "arch/opengl/frame.h"
 #include "base/thread.h"
-#include "common/child.h"
+#include "common/run_app.h"
 #include "io/audio.h"
 #include "midi_peer.h"
 
@@ -27,7 +27,7 @@ struct Tick {
   double ms;
 };
 
-// Child-side record; printed at the end and parsed by the parent.
+// What the handler saw; printed at the end and read back by the test.
 pthread_t main_thread;
 pthread_t audio_thread;
 int audio_known;
@@ -88,9 +88,10 @@ int32_t display_ends_after_control(uint32_t stream, uint32_t phase, App* app) {
 void check_handover(int silently) {
   if (!jack_reachable()) GTEST_SKIP() << "no JACK server for the audio output";
   std::string out;
-  quit_audio_silently = silently;  // inherited by the child
-  ASSERT_EQ(app_child({"flags-test"}, APP_STREAM_CONTROL_IN | APP_STREAM_AUDIO | APP_STREAM_DISPLAY,
-                      display_ends_after_control, 30000, &out),
+  quit_audio_silently = silently;
+  audio_known = audio_steps = tick_count = ticks_on_main = 0;
+  ASSERT_EQ(run_app({"flags-test"}, APP_STREAM_CONTROL_IN | APP_STREAM_AUDIO | APP_STREAM_DISPLAY,
+                    display_ends_after_control, &out),
             0)
       << out;
   std::vector<Tick> seen;
@@ -110,24 +111,15 @@ void check_handover(int silently) {
   }
   EXPECT_TRUE(silently || first_on_main > 50u) << "audio drove the first ticks";
   // The clock time goes on across the handover, then a display frame per
-  // tick. (Audio blocks are stamped with when they will be heard, which
-  // jitters with the sound card's clock, and may differ from the display's
-  // stamps by the difference of their latencies. Once the audio stream has
-  // completed, the clock still follows its stream time, which was seen to
-  // step back by a few milliseconds now and then.)
-  for (size_t i = first_on_main + 1; i < seen.size(); ++i) {
+  // tick, without a jump at the handover beyond what a stalled frame on a
+  // busy machine can explain. (Audio blocks are stamped with when they will
+  // be heard, which jitters with the sound card's clock, and may differ from
+  // the display's stamps by the difference of their latencies. Once the
+  // audio stream has completed, the clock still follows its stream time,
+  // which was seen to step back by a few milliseconds now and then.)
+  ASSERT_GE(seen.size() - first_on_main, 30u);
+  for (size_t i = first_on_main + 1; i < seen.size(); ++i)
     EXPECT_GT(seen[i].ms, seen[i - 1].ms - 1000.0 / 30.0) << "tick " << i;
-  }
-  size_t last = seen.size() - 1;
-  ASSERT_GE(last - first_on_main, 29u);
-  double period = (seen[last].ms - seen[first_on_main].ms) / static_cast<double>(last - first_on_main);
-  // One tick a frame: frames come every 33.3 ms of wall time, or later when
-  // the machine is busy, and the clock follows the sound card's clock, which
-  // (JACK's dummy driver under load) may run a little slow.
-  EXPECT_GT(period, 0.75 * 1000.0 / 30.0);
-  EXPECT_LT(period, 1.5 * 1000.0 / 30.0);
-  // No jump at the handover beyond what a stalled frame on a busy machine
-  // (several test programs at once on two cores) can explain.
   EXPECT_TRUE(first_on_main == 0 || std::fabs(seen[first_on_main].ms - seen[first_on_main - 1].ms) < 2000.0);
 }
 

@@ -191,20 +191,6 @@ int wait_done(Renderer* r, double limit_ms) {
   return wait_for([&] { return r->done.load() != 0; }, limit_ms);
 }
 
-TEST(ClockLockstep, LoneChannelNeverWaits) {
-  Renderer lone;
-  lone.period = 256 / 44.1;
-  lone.until_ms = 5000;
-  lone.other = &lone;
-  lone.channel = avstream_add_channel(unique_name("lone-step").c_str(), renderer_time, &lone);
-  avstream_start(lone.channel, 1);
-  double start = get_milliseconds();
-  render(&lone);
-  // 5 s of audio, rendered as fast as it goes once the clock rolls.
-  EXPECT_LT(get_milliseconds() - start, 2000.0);
-  EXPECT_TRUE(avstream_is_master(lone.channel));
-}
-
 TEST(ClockLockstep, TwoOutputsLeapfrogAndNeitherRunsAFrameAhead) {
   Pair p;
   p.audio.until_ms = p.display.until_ms = 3000;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/child.h"
+#include "common/run_app.h"
 #include "common/media.h"
 #include "common/test_files.h"
 #include "common/whole_program.h"
