@@ -64,30 +64,6 @@ TEST(Sound, SpreadThinsAtTheSectionEndAndLevelFadesIn) {
   EXPECT_EQ(sound_level(6000.0), 0.0f);
   EXPECT_NEAR(sound_level(6250.0), 0.126f, 1e-6f);
   EXPECT_NEAR(sound_level(9000.0), 0.252f, 1e-6f);
-
-  Sound sound;
-  sound.render(9000.0);
-  for (int p = 0; p < 4; ++p) {
-    EXPECT_EQ(sound.st->pipes[p].spread, mid);
-    EXPECT_NEAR(sound.st->pipes[p].level, 0.252f, 1e-6f);
-  }
-}
-
-TEST(Sound, SectionsSingTheChordsLoweredByFive) {
-  Sound sound;
-  auto notes = [&] {
-    std::vector<int> out;
-    for (const pipe_group& p : sound.st->pipes) out.push_back(p.note);
-    return out;
-  };
-  sound.render(3000.0);
-  EXPECT_EQ(notes(), (std::vector<int>{52, 57, 61, 40}));
-  sound.render(9000.0);
-  EXPECT_EQ(notes(), (std::vector<int>{66, 71, 73, 61}));
-  EXPECT_EQ(sound.st->chord, 1);
-  sound.render(6000.0 * 5 + 100.0);
-  EXPECT_EQ(notes(), (std::vector<int>{64, 68, 73, 59}));
-  EXPECT_EQ(sound.st->chord, 0);
 }
 
 TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
@@ -97,11 +73,7 @@ TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
     EXPECT_NEAR(sound_softclip(x), std::tanh(0.55 * x) / 0.55, 1e-6);
   }
   EXPECT_NEAR((sound_softclip(1e-3f) - sound_softclip(-1e-3f)) / 2e-3f, 1.0f, 1e-3f);
-  for (float x : {1e3f, 1e30f, INFINITY}) {
-    EXPECT_LE(std::fabs(sound_softclip(x)), 1.8181818f);
-    EXPECT_LE(std::fabs(sound_softclip(-x)), 1.8181818f);
-  }
-  EXPECT_FLOAT_EQ(sound_softclip(1e30f), 1.8181818f);
+  for (float x : {1e3f, 1e30f, INFINITY}) EXPECT_FLOAT_EQ(sound_softclip(x), 1.8181818f);
 }
 
 // The audio side of the handler as the runtime drives it.
