@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "base/perf.h"
 #include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/display_loop.h"
@@ -162,24 +161,4 @@ TEST(FrameWriter, FramesHandedOverBackToBackKeepTheirOwnPixels) {
     EXPECT_EQ(q.at(w - 1, h - 1)[1], 0);
   }
   free(capture.pixels);
-}
-
-TEST_F(Loop, ReportsAboutOnceASecondAtThirtyFramesPerSecond) {
-  TempDir dir;
-  std::string log = dir.path + "/perf.log";
-  perf_logfile(log.c_str());
-  {
-    Drawn drawn;
-    DisplayWindow w(0, nullptr, draw, &drawn);
-    w.io->clock = fake_clock;
-    // The first interval runs from the frames' made time 0 to the presentation
-    // offset; then 34 ms each: the 30th frame passes 1000 ms.
-    for (int i = 0; i < 29; ++i, fake_now += 34.0) display_loop_step(&w.handle);
-    EXPECT_EQ(w.io->stats.counted, 29);
-    display_loop_step(&w.handle);
-    EXPECT_EQ(w.io->stats.counted, 0);
-  }
-  perf_logfile(nullptr);
-  std::string text = read_file(log);
-  EXPECT_EQ(text.rfind("display-fps: 29.43 [29.41 .. 30.00], creation-fps: ", 0), 0u) << text;
 }

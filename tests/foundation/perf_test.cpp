@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "base/perf.h"
 #include "common/test_files.h"
@@ -37,16 +36,4 @@ TEST(PerfLog, GoesToItsFileOrElseStandardOutputAndNowhereWhenDisabled) {
   perf_logenable(0);
   EXPECT_EQ(printed("hidden\n"), "");
   perf_logenable(1);
-}
-
-TEST(PerfStat, EleventhSampleOverwritesTheFirstAndUnknownNamesAreIgnored) {
-  float *a = nullptr, *b = nullptr, *c = nullptr;
-  int* index = nullptr;
-  ASSERT_EQ(perf_stat_get("cpu-ms", &a, &b, &c, &index), 10);
-  *index = 0;
-  for (int i = 0; i < 11; ++i) perf_stat("cpu-ms", 100 + i, 200 + i, 300 + i);
-  EXPECT_EQ((std::vector<float>{a[0], b[0], c[0], a[1]}), (std::vector<float>{110, 210, 310, 101}));
-  EXPECT_EQ(*index, 1);
-  EXPECT_EQ(perf_stat_get("gpu-ms", &a, &b, &c, &index), 0);
-  perf_stat("gpu-ms", 1, 2, 3);
 }

@@ -14,20 +14,6 @@ std::string Bytes(const array& a) { return std::string(static_cast<const char*>(
 
 }  // namespace
 
-TEST(Stream, NullAndFailedStreamsTransferNothing) {
-  stream* s = nullptr;
-  char buffer[4] = {};
-  stream_make_null(&s);
-  EXPECT_FALSE(stream_blockread(&s, buffer, 4) || stream_blockwrite(&s, "abcd", 4));
-  EXPECT_FALSE(stream_hasfailed(&s));  // a null stream stays usable
-  stream_destroy(&s);
-  EXPECT_TRUE(stream_hasfailed(&s));  // so does an empty slot, as a failed stream
-  EXPECT_FALSE(stream_blockread(&s, buffer, 4));
-  stream_make_on_file(&s, STREAM_READ | STREAM_WRITE, "/nonexistent-dir/x");
-  EXPECT_TRUE(stream_hasfailed(&s));
-  stream_destroy(&s);
-}
-
 TEST(Stream, ArrayStreamsGrowReadWholeBlocksAndRefuseNegativeSizes) {
   array a{};
   stream* s = nullptr;
@@ -128,15 +114,4 @@ TEST(StreamVirtualIo, SeeksReportTheNewOffsetAndMayStandOnTheEnd) {
   EXPECT_TRUE(stream_hasfailed(&s));
   stream_destroy(&s);
   array_reset(&a);
-
-  TempDir dir;
-  stream_make_on_file(&s, STREAM_READ, dir.Write("f", "abcdef").c_str());
-  EXPECT_EQ(stream_virtualio.seek(0, SEEK_END, user), 6);
-  EXPECT_EQ(stream_virtualio.seek(-2, SEEK_CUR, user), 4);
-  EXPECT_EQ(stream_virtualio.read(buffer, sizeof buffer, user), 2);
-  EXPECT_EQ(std::string(buffer, 2), "ef");
-  EXPECT_EQ(stream_virtualio.tell(user), 6);
-  EXPECT_EQ(stream_virtualio.write("x", 1, user), 0);  // read only
-  EXPECT_EQ(stream_virtualio.seek(-10, SEEK_SET, user), -1);
-  stream_destroy(&s);
 }

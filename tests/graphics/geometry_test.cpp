@@ -52,31 +52,6 @@ void square(float* v) {
 
 }  // namespace
 
-TEST_F(Geometry, PerFrameRegionsFollowEachOtherAndStartAgainEachFrame) {
-  opengl_geometry a{}, b{};
-  opengl_geometry_make(&a, &frame);
-  opengl_geometry_make(&b, &frame);
-  uint32_t* i = nullptr;
-  float *v = nullptr, *c = nullptr;
-  begin();
-  opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
-  ASSERT_NE(v, nullptr);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(i[k], static_cast<uint32_t>(k));
-  v[0] = 7.0f;
-  opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
-  EXPECT_EQ(std::pair(b.index_offset, b.vertex_offset), std::pair(4, 4));
-  // Defined again with the same counts: the same region.
-  opengl_geometry_define(&a, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
-  EXPECT_EQ(a.vertex_offset, 0);
-  EXPECT_EQ(v[0], 7.0f);
-  end();
-  EXPECT_EQ(a.valid, 1u);
-  begin();
-  opengl_geometry_define(&b, GEOMETRY_TRIANGLES, 6, &i, 5, &v, nullptr, nullptr, nullptr);
-  EXPECT_EQ(b.vertex_offset, 0);
-  end();
-}
-
 TEST_F(Geometry, PerFrameGeometryOutsideItsFrameIsInvalid) {
   opengl_geometry g{};
   opengl_geometry_make(&g, &frame);

@@ -67,13 +67,6 @@ TEST(UiIds, PathsBecomeContinuedFractions) {
     hid made = hid_make(c.path.data(), static_cast<int32_t>(c.path.size()));
     EXPECT_TRUE(c.den ? hid_equal(made, id(c.den, c.num)) : hid_is_none(made)) << c.path[0] << " " << c.path.size();
   }
-
-  uint32_t m[4];
-  hid_to_mobius(2, 1, m);
-  EXPECT_EQ(std::vector<uint32_t>(m, m + 4), (std::vector<uint32_t>{2, 1, 1, 0}));
-  hid_to_mobius(5, 2, m);
-  EXPECT_EQ(m[1], 2u);
-  EXPECT_EQ(m[3], 1u);
 }
 
 TEST_F(Ui, ChildIdsRepeatEveryFrameAndLayoutsNest) {

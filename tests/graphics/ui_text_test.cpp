@@ -57,15 +57,6 @@ int32_t rightmost_lit() {
 
 }  // namespace
 
-TEST_F(UiText, SizesMapToTheNearestFont) {
-  const int32_t expected[5] = {2, 2, 1, 4, 4};
-  for (int32_t size = 0; size < 5; ++size) EXPECT_EQ(ui_text_font(u, size), expected[size]) << size;
-  float ascent, descent;
-  get_geometry(u, 4, &ascent, &descent);
-  EXPECT_FLOAT_EQ(ascent, 28.0f / 720.0f);
-  EXPECT_FLOAT_EQ(descent, 8.0f / 720.0f);
-}
-
 TEST_F(UiText, BoxesOfTextsAndOfTheEmptyText) {
   float box[4];
   ui_text_bb(u, AT, SIZE, box, "%s", "");

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app.h"
@@ -51,41 +52,24 @@ struct Loaders {
 
 }  // namespace
 
-TEST(Scheduler, LoadersMadeBeforeAStepRunInThatStepInQueueOrderAndOnlyUntilTheyFinish) {
-  Loaders once;
-  app_loader* a = once.make("a", 1);
-  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
-  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
-  EXPECT_EQ(calls, "a");
-  EXPECT_EQ(app_loader_ready(a), 1);
-
+TEST(Scheduler, LoadersRunInQueueOrderUntilTheyFinishAndFinishedOnesLeaveTheArray) {
   Loaders s;
   s.make("a", 3);
   s.make("b", 3);
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
   EXPECT_EQ(calls, "ab");
-  s.make("c", 1);
+  s.make("c", 1);  // made before a step: runs in it
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
   EXPECT_EQ(calls, "ababc");
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
   EXPECT_EQ(calls, "ababcab");
-}
+  EXPECT_EQ(app_loader_taskcount(&s.app), 0);
 
-TEST(Scheduler, FinishedTaskInTheMiddleTakesTheLastUnfinished) {
-  Loaders s;
-  s.make("a", 5);
-  s.make("b", 1);
-  s.make("c", 5);
-  s.make("d", 5);
-  s.make("e", 1);
-  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 3);
-  EXPECT_EQ(task_order(s.app), (std::vector<std::string>{"a", "d", "c"}));
-  // Everything finished at once empties the array.
+  // A finished task in the middle takes the last unfinished one's place.
   Loaders t;
-  t.make("x", 1);
-  t.make("y", 1);
-  EXPECT_EQ(pt_scheduler_step(&t.app.scheduler), 0);
-  EXPECT_EQ(app_loader_taskcount(&t.app), 0);
+  for (auto [name, finish_at] : {std::pair{"a", 5}, {"b", 1}, {"c", 5}, {"d", 5}, {"e", 1}}) t.make(name, finish_at);
+  EXPECT_EQ(pt_scheduler_step(&t.app.scheduler), 3);
+  EXPECT_EQ(task_order(t.app), (std::vector<std::string>{"a", "d", "c"}));
 }
 
 namespace {
