@@ -51,6 +51,36 @@ inline std::vector<float> decoded_sound(const std::string& path) {
   return samples;
 }
 
+// Luma bytes of frame `n` of a film, or of a picture file when n < 0.
+inline std::string luma(const std::string& path, int n = -1) {
+  std::string select = n < 0 ? "" : " -vf \"select=eq(n\\," + std::to_string(n) + ")\" -frames:v 1";
+  return run("ffmpeg -v error -i '" + path + "'" + select + " -pix_fmt gray -f rawvideo -");
+}
+
+// Peak signal to noise ratio of two pictures of bytes, in dB; 0 when their
+// sizes differ.
+inline double psnr(const std::string& a, const std::string& b) {
+  if (a.empty() || a.size() != b.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
+    sum += d * d;
+  }
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
+// How alike two sounds are over samples [from, to): 1 for the same
+// waveform, near 0 for unrelated ones or a shift.
+inline double likeness(const std::vector<float>& a, const std::vector<float>& b, size_t from, size_t to) {
+  double dot = 0, aa = 0, bb = 0;
+  for (size_t i = from; i < to && i < a.size() && i < b.size(); ++i) {
+    dot += a[i] * b[i];
+    aa += a[i] * a[i];
+    bb += b[i] * b[i];
+  }
+  return aa * bb > 0 ? dot / std::sqrt(aa * bb) : 0;
+}
+
 // A file system of the test's own, let go at the end; mounting needs root.
 struct Mount {
   std::string dir;

@@ -62,13 +62,7 @@ TEST(RenderTargets, FilmAndFilesFromOneRendering) {
   // The film's sound is the WAV's, in time: compared over the swell.
   std::vector<float> heard = decoded_sound(film), written = decoded_sound(files + "/chord.wav");
   ASSERT_GT(written.size(), 44100u * 2);
-  double dot = 0, a = 0, b = 0;
-  for (size_t i = 22050 * 2; i < written.size() && i < heard.size(); ++i) {
-    dot += heard[i] * written[i];
-    a += heard[i] * heard[i];
-    b += written[i] * written[i];
-  }
-  EXPECT_GT(dot / std::sqrt(a * b), 0.99);
+  EXPECT_GT(likeness(heard, written, 22050 * 2, written.size()), 0.99);
 
   TempDir again;
   ASSERT_TRUE(chord.start({kChord, "--diskwriter", again.path}));
