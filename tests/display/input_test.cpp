@@ -3,7 +3,6 @@
 
 #include <GL/freeglut.h>
 
-#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -25,7 +24,6 @@ void other(void*, const int32_t*, int32_t) { ++other_calls; }
 
 constexpr int32_t kKeyboard = static_cast<int32_t>(INPUT_KEYBOARD_ID);
 constexpr int32_t kMouse = static_cast<int32_t>(INPUT_MOUSE_ID);
-constexpr int32_t kJoystick = static_cast<int32_t>(INPUT_JOYSTICK_ID);
 
 // A committed display that receives the GLUT callbacks, without a window.
 struct Input : testing::Test {
@@ -41,7 +39,6 @@ struct Input : testing::Test {
   }
   void TearDown() override {
     display_io_teardown(&handle);
-    do_joystick(0, 0, 0, 0);  // forget the last mask
   }
 };
 
@@ -56,38 +53,14 @@ TEST_F(Input, GlutCallbacksGiveTheExactEvents) {
   do_mouse(GLUT_MIDDLE_BUTTON, GLUT_DOWN, 5, 6);
   do_mouse(7, GLUT_DOWN, 5, 6);  // a wheel step counts as the left button
   do_mouse_move(320, 17);
-  do_joystick(0, 1000, -1000, 1500);
   std::vector<Event> expected = {
       {kKeyboard, 0, 1, 'a', 4, 'a'},       {kKeyboard, 0, 2, 'a', 4, 'a'},
       {kKeyboard, 0, 3, 'a', 4, 'a'},       {kKeyboard, 0, 1, 200, 4, -56},
       {kKeyboard, 0, 2, 200, 4, -56},       {kMouse, 0, 1, 0, 0, 0},
       {kMouse, 0, 2, 1, 0, 0},              {kMouse, 0, 1, 2, 0, 0},
       {kMouse, 0, 1, 0, 0, 0},              {kMouse, 0, 4, 320, 5, 17},
-      {kJoystick, 0, 11, 0, 12, 100000},    {kJoystick, 0, 11, 1, 12, -100000},
-      {kJoystick, 0, 11, 2, 12, 100000},
   };
   EXPECT_EQ(events, expected);
-  const int32_t axes[][2] = {{0, 0}, {333, 33300}, {-1500, -100000}};
-  for (const auto& a : axes) EXPECT_EQ(input_joystick_position(a[0]), a[1]) << a[0];
-}
-
-TEST_F(Input, JoystickButtonsAndDirections) {
-  // Buttons 3 and 12 (a direction, 7) pressed, held, released; then the
-  // other three directions at once.
-  for (uint32_t mask : {1u << 12 | 1u << 3, 1u << 12 | 1u << 3, 0u, 1u << 13 | 1u << 14 | 1u << 15})
-    do_joystick(mask, 0, 0, 0);
-  std::vector<Event> buttons;
-  for (const Event& e : events)
-    if (e[2] != 11) buttons.push_back(e);
-  std::vector<Event> expected = {
-      // pressed: changes first, then everything held
-      {kJoystick, 0, 1, 3, 0, 0}, {kJoystick, 0, 4, 7, 0, 0}, {kJoystick, 0, 3, 3, 0, 0}, {kJoystick, 0, 6, 7, 0, 0},
-      {kJoystick, 0, 3, 3, 0, 0}, {kJoystick, 0, 6, 7, 0, 0},  // held
-      {kJoystick, 0, 2, 3, 0, 0}, {kJoystick, 0, 5, 7, 0, 0},  // released
-      {kJoystick, 0, 4, 10, 0, 0}, {kJoystick, 0, 4, 8, 0, 0}, {kJoystick, 0, 4, 9, 0, 0},
-  };
-  buttons.resize(std::min(buttons.size(), expected.size()));
-  EXPECT_EQ(buttons, expected);
 }
 
 TEST_F(Input, RegisteringTwiceKeepsOneRecord) {

@@ -159,22 +159,3 @@ TEST_F(Geometry, InterleavedDataFollowsTheAttributesInBothFormats) {
   opengl_geometry_delete(&g);
 }
 
-TEST_F(Geometry, DrawnQuadCoversItsPixels) {
-  opengl_geometry g{};
-  opengl_geometry_make(&g, &frame);
-  begin();
-  uint32_t* i = nullptr;
-  float *v = nullptr, *c = nullptr;
-  opengl_geometry_define(&g, GEOMETRY_QUADS, 4, &i, 4, &v, &c, nullptr, nullptr);
-  square(v);
-  for (int k = 0; k < 16; ++k) c[k] = k % 4 == 0 || k % 4 == 3 ? 1.0f : 0.0f;  // red
-  opengl_geometry_commit(&g);
-  opengl_geometry_draw(&g);
-  end();
-  // (-0.5, 0.5) of a 1280 x 720 viewport: x 320..959, y 180..539.
-  for (auto [x, y] : {std::pair{640, 360}, {321, 181}, {958, 538}})
-    EXPECT_EQ(read_pixel(x, y), 0xFF0000FFu) << x << "," << y;
-  for (auto [x, y] : {std::pair{318, 360}, {640, 541}, {961, 360}})
-    EXPECT_EQ(read_pixel(x, y) & 0xFFFFFFu, 0u) << x << "," << y;
-
-}
