@@ -77,26 +77,6 @@ TEST_F(FrameHooks, RunInOrderWithLazyInstancesAndAtOnceDuringADefine) {
   EXPECT_EQ(frame.define_time, frame.commit_time);
 }
 
-TEST_F(FrameHooks, RemovedHooksFreeTheirInstancesAndNoLongerRun) {
-  for (int i = 0; i < 3; ++i) add();
-  display_frame_define(&frame, nullptr);
-  display_frame_commit(&frame);
-  calls.clear();
-  display_frame_remove_hooks(&frame, 1);
-  display_frame_remove_hooks(&frame, 1);  // already removed: nothing more
-  display_frame_remove_hooks(&frame, 7);
-  display_frame_remove_hooks(&frame, -1);
-  EXPECT_EQ(frees, 1);
-  EXPECT_EQ(add(), 3);  // the last never had an instance: removed, nothing to free
-  display_frame_remove_hooks(&frame, 3);
-  display_frame_remove_hooks(&frame, 2);
-  EXPECT_EQ(std::pair(count(), frees), std::pair(2, 2));
-  display_frame_define(&frame, nullptr);
-  EXPECT_EQ(calls, (std::vector<std::string>{"define 1"}));
-  display_frame_remove_hooks(&frame, 0);
-  EXPECT_EQ(frees, 3);
-}
-
 TEST_F(FrameHooks, AFailedAllocationWaitsForTheNextPass) {
   static int tries;
   tries = 0;

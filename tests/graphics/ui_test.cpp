@@ -82,22 +82,6 @@ TEST_F(Ui, ChildIdsRepeatEveryFrameFromTheTopLeftCorner) {
   }
 }
 
-TEST_F(Ui, HotStaysWhileAnotherWidgetIsActive) {
-  ui_highlight(u, id(5, 2));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_activate(u, id(5, 2));
-  ui_highlight(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_away(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_deactivate(u);
-  EXPECT_TRUE(ui_is_none_active(u));
-  ui_highlight(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(7, 3)));
-  ui_away(u, id(7, 3));
-  EXPECT_TRUE(hid_is_none(u->hot));
-}
-
 TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
   do_mouse_move(103, 204);
   ui_mouse* m = ui_mouse_state(u);

@@ -37,35 +37,6 @@ TEST(Sound, NoTimeYetGivesSilenceAndKeepsTheState) {
   EXPECT_EQ(0, memcmp(buffer.data(), sound.st->rev.buffer.data, buffer.size() * 4));
 }
 
-TEST(Sound, PipesJoinAndLeave) {
-  const struct {
-    double s;
-    int pipes;
-  } cases[] = {{0.0, 0},      {749.0, 0},    {1000.0, 1},   {2999.0, 3},    {3000.0, 4},
-               {116999.0, 4}, {117500.0, 3}, {119249.0, 1}, {119250.5, 0}, {121000.0, 0}};
-  for (const auto& c : cases) EXPECT_EQ(sound_active_pipes(c.s), c.pipes) << c.s;
-
-  // Only the playing pipes advance.
-  Sound sound;
-  sound.render(1000.0);
-  EXPECT_EQ(sound.st->pipes[0].playing, PIPE_VOICES);
-  for (int p = 1; p < 4; ++p) EXPECT_EQ(sound.st->pipes[p].random.left, 1);
-  sound.render(3000.0);
-  for (int p = 1; p < 4; ++p) EXPECT_EQ(sound.st->pipes[p].playing, PIPE_VOICES);
-}
-
-TEST(Sound, SpreadThinsAtTheSectionEndAndLevelFadesIn) {
-  float mid = (float)(((1.0 - 4.97f) * 0.9 + 1.0) * 4.97);
-  EXPECT_NEAR(mid, -12.79f, 0.01f);
-  EXPECT_EQ(sound_spread(3000.0), mid);
-  EXPECT_EQ(sound_spread(9000.0), mid);
-  EXPECT_NEAR(sound_spread(11999.999), 9.443f, 1e-3f);
-  EXPECT_NEAR(sound_spread(11750.0), (float)(((1.0 - 2.485) * 0.9 + 1.0) * 4.97), 1e-5f);
-  EXPECT_EQ(sound_level(6000.0), 0.0f);
-  EXPECT_NEAR(sound_level(6250.0), 0.126f, 1e-6f);
-  EXPECT_NEAR(sound_level(9000.0), 0.252f, 1e-6f);
-}
-
 TEST(Sound, SoftClipIsOddWithSlopeOneAndBounded) {
   EXPECT_EQ(sound_softclip(0.0f), 0.0f);
   for (float x = 0.01f; x < 40.0f; x *= 1.3f) {
