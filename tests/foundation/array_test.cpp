@@ -1,37 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <string>
+#include <vector>
 
 #include "base/array.h"
 
-TEST(Array, GrowsZeroedTruncatesInPlaceAndAppends) {
+TEST(Array, GrowsZeroedAndTruncatesInPlace) {
   array a{};
-  auto* p = static_cast<int32_t*>(array_allocate(&a, 4, 0));
-  ASSERT_NE(p, nullptr);
-  *p = 7;
+  *static_cast<int32_t*>(array_allocate(&a, 4, 0)) = 7;
   auto* far = static_cast<int32_t*>(array_allocate(&a, 4, 3));
   ASSERT_NE(far, nullptr);
-  EXPECT_EQ(*far, 0);
-  EXPECT_EQ(a.size, 16);
-  EXPECT_EQ(*static_cast<int32_t*>(a.data), 7);  // kept across the growth
+  EXPECT_EQ(std::vector<int32_t>(static_cast<int32_t*>(a.data), far + 1), (std::vector<int32_t>{7, 0, 0, 0}));
   // An index already inside the array returns it without touching the size.
   EXPECT_EQ(array_allocate(&a, 4, 1), static_cast<char*>(a.data) + 4);
-  EXPECT_EQ(a.size, 16);
   EXPECT_EQ(array_allocate(&a, 4, -1), nullptr);
   array_truncate(&a, 4, 3);
   array_truncate(&a, 4, 5);  // truncation never grows
   EXPECT_EQ(a.size, 12);
   EXPECT_EQ(array_element(&a, 4, 3), nullptr);
-  EXPECT_EQ(array_element(&a, 4, 2), static_cast<char*>(a.data) + 8);
-  array_reset(&a);
-  EXPECT_EQ(std::pair(a.data, a.size), std::pair(static_cast<void*>(nullptr), 0));
-
-  array_cats(&a, "");
-  array_cats(&a, nullptr);
-  EXPECT_EQ(a.data, nullptr);
-  array_cats(&a, "abc");
-  array_cats(&a, "de");
-  EXPECT_EQ(std::string(static_cast<char*>(a.data), a.size), "abcde");
   array_reset(&a);
 }
 

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,16 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Split(const array& list) {
-  std::vector<std::string> out;
-  const char* data = static_cast<const char*>(list.data);
-  for (int32_t at = 0; data != nullptr && at < list.size;) {
-    out.emplace_back(data + at);
-    at += static_cast<int32_t>(out.back().size()) + 1;
-  }
-  return out;
-}
 
 std::vector<std::string> Rpath(const char* value) {
   if (value) setenv("ZEAL_RPATH", value, 1);
@@ -40,9 +29,12 @@ std::vector<std::string> Rpath(const char* value) {
   return out;
 }
 
+// The candidates vpath gives, one after the other in its list.
 std::vector<std::string> Candidates(const char* path) {
   array list = vpath(path);
-  std::vector<std::string> out = Split(list);
+  std::vector<std::string> out;
+  for (int32_t at = 0; list.data != nullptr && at < list.size; at += static_cast<int32_t>(out.back().size()) + 1)
+    out.emplace_back(static_cast<const char*>(list.data) + at);
   array_reset(&list);
   return out;
 }
@@ -127,29 +119,25 @@ TEST(Vpath, OtherPathsPassThrough) {
 
 TEST(Vpath, ResourceDirectorySitsBesideOrUnderShare) {
   TempDir t;
-  fs::create_directories(fs::path(t.path) / "bin");
-  std::string exe = (fs::path(t.path) / "bin/prog").string();
-  array found{};
-  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_FALSE(find_resource_dir("prog", &found));
-  EXPECT_FALSE(find_resource_dir(nullptr, &found));
-
-  fs::create_directories(fs::path(t.path) / "share/prog/resources");
-  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "share/prog/resources").string());
-  EXPECT_EQ(found.size, static_cast<int32_t>(strlen(static_cast<char*>(found.data))) + 1);
-  array_reset(&found);
-
-  fs::create_directories(fs::path(t.path) / "bin/resources");
-  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "bin/resources").string());
-  array_reset(&found);
-
+  std::string exe = t.Write("bin/prog", "");
+  auto found = [&](const char* program) {
+    array dir{};
+    std::string out = find_resource_dir(program, &dir) ? static_cast<char*>(dir.data) : "";
+    array_reset(&dir);
+    return out;
+  };
+  EXPECT_EQ(found(exe.c_str()), "");
+  EXPECT_EQ(found("prog"), "");
+  EXPECT_EQ(found(nullptr), "");
+  fs::create_directories(t.File("share/prog/resources"));
+  EXPECT_EQ(found(exe.c_str()), fs::canonical(t.File("share/prog/resources")).string());
+  fs::create_directories(t.File("bin/resources"));
+  EXPECT_EQ(found(exe.c_str()), fs::canonical(t.File("bin/resources")).string());
   // A plain file named "resources" is not a directory.
-  fs::remove_all(fs::path(t.path) / "bin/resources");
-  fs::remove_all(fs::path(t.path) / "share");
-  std::ofstream(fs::path(t.path) / "bin/resources") << "x";
-  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
+  fs::remove_all(t.File("bin/resources"));
+  fs::remove_all(t.File("share"));
+  t.Write("bin/resources", "x");
+  EXPECT_EQ(found(exe.c_str()), "");
 }
 
 // The first directory's name holds a colon, so its entry is quoted.
