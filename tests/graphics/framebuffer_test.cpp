@@ -105,19 +105,3 @@ TEST_F(Framebuffers, DrawingLandsInTheTextureAndNestingGivesRenderingBack) {
   EXPECT_EQ(words[0], 0xFF00FFFFu);
 }
 
-TEST_F(Framebuffers, WithoutTheExtensionNothingIsSetUp) {
-  GLboolean had = __GLEW_ARB_framebuffer_object;
-  __GLEW_ARB_framebuffer_object = GL_FALSE;
-  testing::internal::CaptureStdout();
-  {
-    Layer layer(window->device, 0, 1);
-    EXPECT_EQ(layer.fb.available, 0u);
-    EXPECT_EQ(layer.fb.object, 0u);
-    EXPECT_EQ(array_count(&layer.hooks, sizeof(frame_hook)), 0);
-    display_frame_define(opengl_framebuffer_addf(&layer.fb, &screen), nullptr);
-    display_frame_commit(&layer.fb.frame);
-  }
-  __GLEW_ARB_framebuffer_object = had;
-  EXPECT_EQ(captured_stdout(), "ERROR: FBO extension unavailable!\n");
-  EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
-}
