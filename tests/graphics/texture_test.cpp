@@ -89,21 +89,6 @@ TEST_F(Textures, TintIsClearInTheMiddleAndDarkInTheCorners) {
   texture_delete(&t);
 }
 
-TEST_F(Textures, ParticleFadesAlongItsMiddleRow) {
-  texture t{};
-  texture_make(&t);
-  texture_defparticle(&t, 64);
-  int32_t w = 0, h = 0;
-  std::vector<uint32_t> stored = texture_words(t.name, &w, &h);
-  ASSERT_EQ(w, 64);
-  const uint32_t* row = &stored[32 * 64];
-  for (auto [x, alpha] : {std::pair{32, 244u}, {40, 153u}, {48, 55u}, {54, 3u}})
-    EXPECT_EQ(row[x] >> 24, alpha) << x;
-  for (int32_t x = 55; x < 64; ++x) EXPECT_EQ(row[x] >> 24, 0u) << x;
-  EXPECT_EQ(row[32] & 0xFFFFFFu, 0xFFFFFFu);
-  texture_delete(&t);
-}
-
 TEST_F(Textures, BadDimensionsUnitsAndSizesUnmakeTheTexture) {
   int32_t cube[3] = {8, 8, 8}, huge[2] = {1 << 20, 4};
   // dimensions, texture unit, sizes -> made; a 3D texture needs no storage fill
