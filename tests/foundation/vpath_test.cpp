@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/parser.h"
 #include "base/vpath.h"
 #include "common/test_files.h"
 
@@ -70,16 +69,6 @@ TEST(Rpath, SplitsOnColonsDropsEmptyEntriesAndQuotedEntriesKeepColonsAndTakeEsca
   EXPECT_EQ(Rpath("\"ab\\"), (V{"\"ab\\"}));
   // After a quoted entry only ':' goes on; the rest is ignored.
   EXPECT_EQ(Rpath("\"ab\"c:d"), (V{"ab"}));
-  // A zero byte ends a quoted entry too; the plain form stops before it.
-  const char text[] = "\"a\0b\":c";
-  parser p;
-  parser_make(&p, text, sizeof text);
-  array item{};
-  EXPECT_TRUE(parse_a_rpath(&p, &item));
-  EXPECT_EQ(std::string(static_cast<char*>(item.data), item.size), "\"a");
-  EXPECT_EQ(parser_position(&p), 2);
-  array_reset(&item);
-  parser_free(&p);
   EXPECT_EQ(Rpath("a\"b\":c"), (V{"a\"b\"", "c"}));
 }
 

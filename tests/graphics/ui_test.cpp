@@ -82,31 +82,6 @@ TEST_F(Ui, ChildIdsRepeatEveryFrameFromTheTopLeftCorner) {
   }
 }
 
-TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
-  do_mouse_move(103, 204);
-  ui_mouse* m = ui_mouse_state(u);
-  EXPECT_EQ(std::pair(m->x, m->y), std::pair(103, 204));
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 103, 204);
-  EXPECT_EQ(ui_mouse_action_started(u), 1);
-  EXPECT_EQ(ui_mouse_action_started(u), 0);
-  do_mouse(GLUT_RIGHT_BUTTON, GLUT_UP, 175, 132);  // any button
-  EXPECT_EQ(ui_mouse_action_ended(u), 1);
-  EXPECT_EQ(ui_mouse_action_ended(u), 0);
-  // Press and release with no look in between: only the end is seen.
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
-  EXPECT_EQ(ui_mouse_action_started(u), 0);
-  EXPECT_EQ(ui_mouse_action_ended(u), 1);
-  // Detached, events no longer reach the interface; short events never do.
-  ui_detach(u, &context);
-  do_mouse_move(5, 5);
-  EXPECT_EQ(m->x, 103);
-  ui_attach(u, &context);
-  const int32_t short_event[3] = {static_cast<int32_t>(INPUT_MOUSE_ID), 0, 4};
-  ui_mouse_handler(u, short_event, 3);
-  EXPECT_EQ(m->x, 103);
-}
-
 TEST_F(Ui, MeasuresAtHdSize) {
   const int32_t px[2] = {72, 72};
   float units[2];
