@@ -111,7 +111,3 @@ struct Program {
     if (out >= 0) close(out);
   }
 };
-
-inline bool jack_running() {
-  return getenv("JACK_DEFAULT_SERVER") != nullptr && system("jack_lsp >/dev/null 2>&1") == 0;
-}

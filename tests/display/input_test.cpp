@@ -34,12 +34,9 @@ struct Input : testing::Test {
     other_calls = 0;
     device = display_test_commit(&handle, 0);
     glut_set_io(&handle);
-    for (uint32_t id : {INPUT_MOUSE_ID, INPUT_JOYSTICK_ID, INPUT_KEYBOARD_ID})
-      event_add_handler(device, id, record, nullptr);
+    for (uint32_t id : {INPUT_MOUSE_ID, INPUT_KEYBOARD_ID}) event_add_handler(device, id, record, nullptr);
   }
-  void TearDown() override {
-    display_io_teardown(&handle);
-  }
+  void TearDown() override { display_io_teardown(&handle); }
 };
 
 }  // namespace
@@ -79,12 +76,3 @@ TEST_F(Input, RegisteringTwiceKeepsOneRecord) {
   EXPECT_EQ(other_calls, 2);
 }
 
-TEST_F(Input, AltReturnFlipsTheFullScreenWish) {
-  core_keyboard_key(device, 13, 1);
-  EXPECT_EQ(device->fullscreen_wanted, 1u);
-  core_keyboard_key(device, 13, 0);  // Return alone
-  core_keyboard_key(device, 'f', 1);
-  EXPECT_EQ(device->fullscreen_wanted, 1u);
-  core_keyboard_key(device, 13, 1);
-  EXPECT_EQ(device->fullscreen_wanted, 0u);
-}

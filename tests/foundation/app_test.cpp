@@ -93,10 +93,9 @@ TEST(CommandLine, DiskwriterTakesTheFirstOtherArgumentInAnyOrder) {
     std::vector<char*> argv = {const_cast<char*>("vv-plume")};
     for (auto& a : c.args) argv.push_back(a.data());
     AppCommandLine line = app_parse_command_line(static_cast<int>(argv.size()), argv.data());
-    EXPECT_EQ(line.diskwriter, 1);
     EXPECT_STREQ(line.diskwriter_path, c.path);
-    EXPECT_EQ(line.help, c.help);
-    EXPECT_EQ(line.no_configurator, c.no_configurator);
+    EXPECT_EQ((std::vector<int>{line.diskwriter, line.help, line.no_configurator}),
+              (std::vector<int>{1, c.help, c.no_configurator}));
   }
 }
 
@@ -127,7 +126,7 @@ namespace {
 // there, else the display asks the process for SIGINT on its tenth frame.
 struct Twice {
   double until_ms = 0;
-  int frames = 0, blocks = 0, ends = 0;
+  int frames = 0, ends = 0;
 };
 Twice* twice;
 
@@ -145,7 +144,6 @@ int32_t render_twice(uint32_t stream, uint32_t phase, App* app) {
     for (int i = 0; i < AUDIO_FRAME_SAMPLES; ++i) left[i] = right[i] = 0.25f;
     audio_frame_commit(app->audio_frame);
     t = audio_frame_in_ms(app->audio_frame);
-    twice->blocks += t > 0;
   } else {
     display_frame_define(app->display_frame, nullptr);
     display_frame_commit(app->display_frame);

@@ -1,5 +1,5 @@
-// Framebuffers: drawing lands in the texture, nesting hands rendering back to
-// the outer one, and a missing extension is reported without harm.
+// Framebuffers: drawing lands in the texture, and nesting hands rendering
+// back to the outer one.
 #include <GL/glew.h>
 
 #include <string>
@@ -50,7 +50,11 @@ GLint integer(GLenum name) {
   return value;
 }
 
-std::vector<GLint> viewport_size() { return {gl_ints(GL_VIEWPORT, 4)[2], gl_ints(GL_VIEWPORT, 4)[3]}; }
+std::vector<GLint> viewport_size() {
+  GLint box[4] = {};
+  glGetIntegerv(GL_VIEWPORT, box);
+  return {box[2], box[3]};
+}
 
 void fill(float r, float g, float b) {
   glClearColor(r, g, b, 1.0f);

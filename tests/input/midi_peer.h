@@ -18,14 +18,6 @@ struct PeerMessage {
   std::vector<uint8_t> bytes;
 };
 
-inline bool jack_reachable() {
-  jack_status_t status;
-  jack_client_t* c = jack_client_open("zeal-probe", JackNoStartServer, &status);
-  if (c == nullptr) return false;
-  jack_client_close(c);
-  return true;
-}
-
 // Tests that make the client "zeal" on one JACK server run one at a time;
 // each waits for the ports of the one before to be gone, so that every peer
 // finds its own "zeal:tidepool:in".

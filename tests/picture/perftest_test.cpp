@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
+#include "picture_test_util.h"
 
 static perftest_scene test_at(float cp) {
   perftest_scene test = perftest_scene_make();
@@ -62,11 +63,7 @@ TEST(Perftest, SkippedWhenRenderingToDiskElseRunsTheFullLoad) {
 }
 
 TEST(ParticleScene, CameraCirclesAtHeight127) {
-  vec4 c = particlescene_cpos(0);
-  EXPECT_EQ(c.x, 0.0f);
-  EXPECT_EQ(c.y, 1.62f);
-  EXPECT_EQ(c.z, 1.27f);
-  EXPECT_EQ(c.w, 0.0f);
+  EXPECT_EQ(xyzw(particlescene_cpos(0)), (std::array<float, 4>{0, 1.62f, 1.27f, 0}));
   vec4 q = particlescene_cpos(12500);  // a quarter of the slow turn
   EXPECT_NEAR(q.x, 0.81f, 1e-6f);
   EXPECT_NEAR(q.y, 0.81f * std::cos(2 * 3.141592653589793 * 12500 / 32000), 1e-6f);

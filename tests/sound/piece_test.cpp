@@ -111,7 +111,7 @@ TEST(RenderSound, WritesWhatTheStepRendersAndReportsAnUnwritableFile) {
 TEST(Piece, LastsTheWholePieceAndStaysInRange) {
   const Render& r = piece();
   ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK);
-  EXPECT_EQ(sound_block_count(), 21190);
+  EXPECT_EQ(sound_block_count(), 21190);  // 123 s
   for (size_t i = 0; i < r.left.size(); ++i) {
     ASSERT_TRUE(std::isfinite(r.left[i]) && std::fabs(r.left[i]) <= 1.8181818f) << i;
     ASSERT_TRUE(std::isfinite(r.right[i]) && std::fabs(r.right[i]) <= 1.8181818f) << i;
