@@ -65,13 +65,29 @@ inline std::vector<float> luma(const std::string& path, int n = -1) {
   return y;
 }
 
-// Peak signal to noise ratio of two lumas of one size, in dB (0 when they
-// differ in size).
-inline double psnr(const std::vector<float>& a, const std::vector<float>& b) {
+inline double level(float v) { return v; }
+inline double level(char v) { return static_cast<unsigned char>(v); }
+
+// Peak signal to noise ratio of two pictures of one size (lumas, or bytes as
+// decoded), in dB; 0 when they differ in size.
+template <class Picture>
+double psnr(const Picture& a, const Picture& b) {
   if (a.empty() || a.size() != b.size()) return 0;
   double sum = 0;
-  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  for (size_t i = 0; i < a.size(); ++i) sum += (level(a[i]) - level(b[i])) * (level(a[i]) - level(b[i]));
   return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
+// How alike two sounds are over samples [from, to): 1 for the same
+// waveform, near 0 for unrelated ones or a shift.
+inline double likeness(const std::vector<float>& a, const std::vector<float>& b, size_t from, size_t to) {
+  double dot = 0, aa = 0, bb = 0;
+  for (size_t i = from; i < to && i < a.size() && i < b.size(); ++i) {
+    dot += a[i] * b[i];
+    aa += a[i] * a[i];
+    bb += b[i] * b[i];
+  }
+  return aa * bb > 0 ? dot / std::sqrt(aa * bb) : 0;
 }
 
 // A file system of the test's own, let go at the end; mounting needs root.

@@ -51,12 +51,9 @@ struct TempDir {
   std::string Read(const std::string& relative) const { return read_file(File(relative)); }
 };
 
-// The sorted numbers of the files named <prefix>-NNNNNNNN.tga in `dir`;
-// `others` counts the other files.
-inline std::vector<int> numbered_frames(const std::string& dir, const std::string& prefix,
-                                        int* others = nullptr) {
+// The sorted numbers of the files named <prefix>-NNNNNNNN.tga in `dir`.
+inline std::vector<int> numbered_frames(const std::string& dir, const std::string& prefix) {
   std::vector<int> numbers;
-  int other = 0;
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
     std::string name = entry.path().filename().string();
@@ -64,13 +61,9 @@ inline std::vector<int> numbered_frames(const std::string& dir, const std::strin
     bool frame = name.size() == digits + 12 && name.compare(0, digits, prefix + "-") == 0 &&
                  name.compare(digits + 8, 4, ".tga") == 0 &&
                  name.find_first_not_of("0123456789", digits) == digits + 8;
-    if (frame)
-      numbers.push_back(std::stoi(name.substr(digits, 8)));
-    else
-      ++other;
+    if (frame) numbers.push_back(std::stoi(name.substr(digits, 8)));
   }
   std::sort(numbers.begin(), numbers.end());
-  if (others != nullptr) *others = other;
   return numbers;
 }
 

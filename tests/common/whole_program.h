@@ -1,26 +1,18 @@
-// Whole-program tests: a program or a function run in a forked child with
-// its output captured and waited for with a time limit.
+// Whole-program tests: a program run as a child process with its output
+// captured and waited for with a time limit.
 #pragma once
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "base/thread.h"
 #include "common/test_files.h"
-
-// Ends a forked child with `status`, its output flushed.
-[[noreturn]] inline void exit_child(int status) {
-  fflush(nullptr);
-  _exit(status);
-}
 
 struct Program {
   pid_t pid = -1;
@@ -28,10 +20,10 @@ struct Program {
   int status = -1;  // once ended: the exit status, 128 + the signal if killed
   std::string output;
 
-  // Runs body() in a forked child whose standard output (and its errors, if
-  // asked) is captured; the child ends when body() returns.
-  template <class Body>
-  bool run(Body body, bool with_errors = false) {
+  // Runs argv[0] with its standard output (and its errors, if asked)
+  // captured; `env` holds "NAME=value" texts added to its environment.
+  bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+             bool with_errors = false) {
     if (out >= 0) close(out);
     out = -1;
     output.clear();
@@ -44,26 +36,16 @@ struct Program {
       if (with_errors) dup2(fds[1], STDERR_FILENO);
       close(fds[0]);
       close(fds[1]);
-      body();
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
       _exit(127);
     }
     close(fds[1]);
     out = fds[0];
     return pid > 0;
-  }
-
-  // Runs argv[0]; `env` holds "NAME=value" texts added to its environment.
-  bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-             bool with_errors = false) {
-    return run(
-        [&] {
-          for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-          std::vector<char*> args;
-          for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-          args.push_back(nullptr);
-          execv(args[0], args.data());
-        },
-        with_errors);
   }
 
   // Reads what the child prints for `ms`.
@@ -129,18 +111,3 @@ struct Program {
     if (out >= 0) close(out);
   }
 };
-
-// A record shared with forked children, zero-filled.
-template <class T>
-T* shared_page() {
-  void* memory = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  return memory == MAP_FAILED ? nullptr : new (memory) T{};
-}
-template <class T>
-void release_page(T* page) {
-  if (page != nullptr) munmap(page, sizeof(T));
-}
-
-inline bool jack_running() {
-  return getenv("JACK_DEFAULT_SERVER") != nullptr && system("jack_lsp >/dev/null 2>&1") == 0;
-}

@@ -47,8 +47,7 @@ TEST(DisplayWindowTest, OpensAWindowOfTheFittedSize) {
   testing::internal::CaptureStdout();
   {
     DisplayWindow w;
-    EXPECT_EQ(w.io->view_width, 1280);
-    EXPECT_EQ(w.io->view_height, 720);
+    EXPECT_EQ(std::pair(w.io->view_width, w.io->view_height), std::pair(1280, 720));
     EXPECT_GE(w.io->green_bits, 8);
     // A double-buffered window presents one period late.
     EXPECT_DOUBLE_EQ(w.io->presentation_offset, w.io->period);

@@ -1,14 +1,12 @@
 // Frames, hooks and raster mode in a real window.
 #include <gtest/gtest.h>
 
-#include <GL/glew.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "arch/opengl/display.h"
-#include "arch/opengl/framebuffer_texture.h"
 #include "display_fixture.h"
 
 namespace {
@@ -48,9 +46,6 @@ struct FrameHooks : testing::Test {
   }
   int32_t add() { return display_frame_add_hooks(&frame, hook_allocate, hook_free, hook_define, hook_commit); }
   int32_t count() { return array_count(&hooks, sizeof(frame_hook)); }
-  frame_hook* hook(int32_t i) {
-    return static_cast<frame_hook*>(array_element(&hooks, sizeof(frame_hook), i));
-  }
 };
 
 }  // namespace
@@ -82,31 +77,6 @@ TEST_F(FrameHooks, RunInOrderWithLazyInstancesAndAtOnceDuringADefine) {
   EXPECT_EQ(frame.define_time, frame.commit_time);
 }
 
-TEST_F(FrameHooks, RemovingTheMiddleDeactivatesAndTheLastShortens) {
-  for (int i = 0; i < 3; ++i) add();
-  display_frame_define(&frame, nullptr);
-  display_frame_commit(&frame);
-  calls.clear();
-  auto hooks_and_frees = [&] { return std::pair(count(), frees); };
-  display_frame_remove_hooks(&frame, 1);
-  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
-  EXPECT_EQ(hook(1)->active, 0u);
-  display_frame_remove_hooks(&frame, 1);  // already inactive: nothing more
-  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));
-  EXPECT_EQ(add(), 3);
-  display_frame_remove_hooks(&frame, 3);
-  EXPECT_EQ(hooks_and_frees(), std::pair(3, 1));  // the last: gone, but never had an instance
-  display_frame_remove_hooks(&frame, 2);
-  EXPECT_EQ(hooks_and_frees(), std::pair(2, 2));
-  display_frame_remove_hooks(&frame, 7);
-  display_frame_remove_hooks(&frame, -1);
-  EXPECT_EQ(count(), 2);
-  display_frame_define(&frame, nullptr);
-  EXPECT_EQ(calls, (std::vector<std::string>{"define 1"}));
-  display_frame_remove_hooks(&frame, 0);
-  EXPECT_EQ(frees, 3);
-}
-
 TEST_F(FrameHooks, AFailedAllocationWaitsForTheNextPass) {
   static int tries;
   tries = 0;
@@ -116,69 +86,4 @@ TEST_F(FrameHooks, AFailedAllocationWaitsForTheNextPass) {
   EXPECT_TRUE(calls.empty());
   display_frame_commit(&frame);
   EXPECT_EQ(calls, (std::vector<std::string>{"commit 1"}));
-}
-
-namespace {
-
-// Pixel (x, y) of the back buffer, counted from the top, as 0xRRGGBB.
-uint32_t screen_pixel(const DisplayWindow& w, int x, int y) {
-  unsigned char rgba[4] = {};
-  glReadBuffer(GL_BACK);
-  glReadPixels(x, w.io->view_height - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-  return static_cast<uint32_t>(rgba[0]) << 16 | static_cast<uint32_t>(rgba[1]) << 8 | rgba[2];
-}
-
-}  // namespace
-
-TEST(Raster, ReusesBuffersOfTheSameKindAndShowsTheClientPixels) {
-  for (auto [width, size] : {std::pair{640, 1024}, {1, 2}, {512, 512}})
-    EXPECT_EQ(framebuffer_texture_size(width), size) << width;
-  testing::internal::CaptureStdout();
-  DisplayWindow w;
-  captured_stdout();
-  glViewport(0, 0, w.io->view_width, w.io->view_height);
-  display_frame* frame = &w.io->frames[1];
-  uint32_t* pixels = nullptr;
-  int32_t width = 0, height = 0, stride = 0;
-  display_frame_define_raster_i32(frame, &pixels, &width, &height, &stride);
-  ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ((std::vector<int32_t>{width, height, stride}), (std::vector<int32_t>{1280, 720, 1280}));
-  EXPECT_EQ(frame->flags & FRAME_RASTER, FRAME_RASTER);
-  framebuffer_texture* fbt = frame->fb_texture;
-  EXPECT_EQ(std::pair(fbt->texture_width, fbt->texture_height), std::pair(2048, 1024));
-  EXPECT_EQ(static_cast<void*>(pixels), fbt->upload);  // 32-bit words need no conversion
-  // Top half red, bottom half blue, with a green left quarter.
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      pixels[y * stride + x] = x < width / 4 ? 0x00FF00 : (y < height / 2 ? 0xFF0000 : 0x0000FF);
-  display_frame_commit(frame);
-  EXPECT_EQ(fbt->blit_count, 1);
-  EXPECT_EQ((std::vector<uint32_t>{screen_pixel(w, 900, 100), screen_pixel(w, 900, 600), screen_pixel(w, 100, 100),
-                                   screen_pixel(w, 100, 600)}),
-            (std::vector<uint32_t>{0xFF0000u, 0x0000FFu, 0x00FF00u, 0x00FF00u}));
-
-  uint32_t* again = nullptr;
-  display_frame_define_raster_i32(frame, &again, &width, &height, &stride);
-  EXPECT_EQ(again, pixels);
-  EXPECT_EQ(frame->fb_texture, fbt);
-  display_frame_commit(frame);
-
-  float* floats = nullptr;
-  display_frame_define_raster_float96(frame, &floats, &width, &height, &stride);
-  ASSERT_NE(floats, nullptr);
-  EXPECT_NE(static_cast<void*>(floats), fbt->upload);
-  EXPECT_EQ(fbt->kind, static_cast<uint32_t>(RASTER_FLOAT96));
-  for (int i = 0; i < width * height; ++i) {
-    floats[3 * i] = 2.0f;  // clamped to 1
-    floats[3 * i + 1] = 0.5f;
-    floats[3 * i + 2] = -1.0f;
-  }
-  display_frame_commit(frame);
-  EXPECT_EQ(screen_pixel(w, 640, 360), 0xFF7F00u);
-
-  // Drawing mode only clears the flag; the texture stays for the next raster.
-  display_frame_define(frame, nullptr);
-  EXPECT_EQ(frame->flags & FRAME_RASTER, 0u);
-  EXPECT_EQ(frame->fb_texture, fbt);
-  display_frame_commit(frame);
 }

@@ -1,5 +1,6 @@
-// Whole processes: a real window run by app_run in a child, ended by Escape
-// or by the window manager's close, the display's own end, and no X display.
+// Whole programs with a real window, run by app_run in this process: ended
+// by the window manager's close, by the display's own end, and without an
+// X display.
 #include <gtest/gtest.h>
 
 #include <GL/glew.h>
@@ -7,30 +8,32 @@
 
 #include <atomic>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "app/app.h"
-#include "base/perf.h"
 #include "arch/opengl/display.h"
-#include "common/whole_program.h"
+#include "base/perf.h"
+#include "common/run_app.h"
+#include "common/test_files.h"
 #include "common/x_input.h"
 
 namespace {
 
 struct Shared {
-  std::atomic<int> frames;
-  std::atomic<int> attached;
-  std::atomic<unsigned long> window;  // the child's X window
-  int end_with_none;  // answer display steps with nothing to show
-  char log[256];
+  std::atomic<int> frames{0};
+  std::atomic<int> attached{0};
+  std::atomic<unsigned long> window{0};  // the program's X window
+  std::atomic<int> give_up{0};           // end the display: the test could not
+  int end_with_none = 0;                 // answer display steps with nothing to show
+  std::string log;
 };
 Shared* shared;
 
 int32_t handler(uint32_t stream, uint32_t phase, App* app) {
   if (stream == APP_STREAM_APP) {
     if (phase == APP_BEGIN) {
-      perf_logfile(shared->log[0] ? shared->log : nullptr);
-      perf_logenable(shared->log[0] != 0);
+      perf_logfile(shared->log.empty() ? nullptr : shared->log.c_str());
+      perf_logenable(!shared->log.empty());
     }
     return APP_STEP;
   }
@@ -43,82 +46,60 @@ int32_t handler(uint32_t stream, uint32_t phase, App* app) {
   }
   display_frame_define(frame, nullptr);
   shared->window.store(glXGetCurrentDrawable());
-  float level = static_cast<float>(shared->frames.load() % 30) / 30.0f;
-  glClearColor(level, 0.2f, 0.4f, 1.0f);
+  glClearColor(static_cast<float>(shared->frames.load() % 30) / 30.0f, 0.2f, 0.4f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);
   display_frame_commit(frame);
   shared->frames.fetch_add(1);
-  return APP_STEP;
+  return shared->give_up.load() ? APP_END : APP_STEP;
 }
 
-struct Child : testing::Test {
-  Program child;
-  void SetUp() override { ASSERT_NE(shared = shared_page<Shared>(), nullptr); }
-  void TearDown() override {
-    child.stop();
-    release_page(shared);
-  }
-  void start() {
-    ASSERT_TRUE(child.run([] {
-      static char name[] = "display-test";
-      static char* argv[] = {name, nullptr};
-      exit_child(app_run(1, argv, APP_STREAM_DISPLAY, handler));
-    }));
-  }
-  bool wait_frames(int count, double seconds) {
-    double end = get_milliseconds() + seconds * 1000.0;
-    while (shared->frames.load() < count && get_milliseconds() < end) child.read_for(20.0);
-    return shared->frames.load() >= count;
-  }
-};
+bool wait_frames(int count, double ms) {
+  for (double end = get_milliseconds() + ms; shared->frames.load() < count; inthread_sleep(10))
+    if (get_milliseconds() > end) return false;
+  return true;
+}
 
 }  // namespace
 
-TEST_F(Child, PresentsThirtyFramesASecondAndEscapeEnds) {
-  start();
-  ASSERT_TRUE(wait_frames(1, 15.0)) << "no frame drawn" << child.output;
-  EXPECT_EQ(shared->attached.load(), 1);
-  child.read_for(500.0);
-  double t0 = get_milliseconds();
-  int f0 = shared->frames.load();
-  child.read_for(3000.0);
-  double rate = (shared->frames.load() - f0) * 1000.0 / (get_milliseconds() - t0);
-  printf("frames per second: %.2f\n", rate);
-  // Paced at 0.95 of a period: never much above 30. The software renderer
-  // on a shared, loaded machine may fall somewhat short of it.
-  EXPECT_GT(rate, 20.0);
-  EXPECT_LT(rate, 33.0);
-  ASSERT_TRUE(XInput().key(shared->window.load(), "Escape"));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
+// (Escape is sent to whole programs elsewhere; the pacing is checked frame
+// by frame in the loop's own tests.)
+TEST(Child, TheWindowManagersCloseEndsTheProgram) {
+  Shared s;
+  shared = &s;
+  bool sent = false;
+  std::thread input([&] {
+    XInput x;
+    sent = wait_frames(3, 15000) && x.close(shared->window.load());
+    if (!sent) shared->give_up.store(1);
+  });
+  std::string out;
+  int status = run_app({"display-test"}, APP_STREAM_DISPLAY, handler, &out);
+  input.join();
+  ASSERT_TRUE(sent) << out;
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(s.attached.load(), 1);
 }
 
-TEST_F(Child, ClosingTheWindowEndsTheProcessNormally) {
-  start();
-  ASSERT_TRUE(wait_frames(1, 15.0)) << "no frame drawn" << child.output;
-  ASSERT_TRUE(XInput().close(shared->window.load()));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-}
-
-TEST_F(Child, ADisplayWithNothingToShowEndsThroughMyExit) {
+TEST(Child, ADisplayWithNothingToShowEndsTheProgram) {
   TempDir dir;
-  std::string log = dir.path + "/perf.log";
-  snprintf(shared->log, sizeof(shared->log), "%s", log.c_str());
-  shared->end_with_none = 1;
-  start();
-  EXPECT_EQ(child.wait_exit(15000), 0) << child.output;
-  std::string text = read_file(log);
-  EXPECT_GE(text.size(), 5u);
+  Shared s;
+  s.log = dir.File("perf.log");
+  s.end_with_none = 1;
+  shared = &s;
+  std::string out;
+  EXPECT_EQ(run_app({"display-test"}, APP_STREAM_DISPLAY, handler, &out), 0) << out;
+  perf_logfile(nullptr);
+  std::string text = read_file(s.log);
+  ASSERT_GE(text.size(), 5u);
   EXPECT_EQ(text.substr(text.size() - 5), "quit\n") << text;
 }
 
 TEST(NoDisplay, SaysHowToRunHeadlessAndFails) {
   std::string display = getenv("DISPLAY") != nullptr ? getenv("DISPLAY") : "";
   unsetenv("DISPLAY");
-  char program[] = "no-display";
-  char* argv[] = {program, nullptr};
-  testing::internal::CaptureStdout();
-  int status = app_run(1, argv, APP_STREAM_DISPLAY, [](uint32_t, uint32_t, App*) { return int32_t{APP_STEP}; });
-  std::string text = testing::internal::GetCapturedStdout();
+  std::string text;
+  int status = run_app({"no-display"}, APP_STREAM_DISPLAY, [](uint32_t, uint32_t, App*) { return int32_t{APP_STEP}; },
+                       &text);
   if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(text.rfind("ERROR: no X display could be opened (DISPLAY is not set)", 0), 0u) << text;

@@ -3,28 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "base/parser.h"
 #include "base/vpath.h"
 #include "common/test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Split(const array& list) {
-  std::vector<std::string> out;
-  const char* data = static_cast<const char*>(list.data);
-  for (int32_t at = 0; data != nullptr && at < list.size;) {
-    out.emplace_back(data + at);
-    at += static_cast<int32_t>(out.back().size()) + 1;
-  }
-  return out;
-}
 
 std::vector<std::string> Rpath(const char* value) {
   if (value) setenv("ZEAL_RPATH", value, 1);
@@ -41,9 +28,12 @@ std::vector<std::string> Rpath(const char* value) {
   return out;
 }
 
+// The candidates vpath gives, one after the other in its list.
 std::vector<std::string> Candidates(const char* path) {
   array list = vpath(path);
-  std::vector<std::string> out = Split(list);
+  std::vector<std::string> out;
+  for (int32_t at = 0; list.data != nullptr && at < list.size; at += static_cast<int32_t>(out.back().size()) + 1)
+    out.emplace_back(static_cast<const char*>(list.data) + at);
   array_reset(&list);
   return out;
 }
@@ -53,7 +43,6 @@ std::string Fresh(const char* path, int64_t* stamp) {
   std::string out;
   if (found.size > 0) {
     EXPECT_EQ(static_cast<char*>(found.data)[found.size - 1], '\0');
-    EXPECT_EQ(found.capacity, 2 * found.size);
     out = static_cast<char*>(found.data);
   }
   array_reset(&found);
@@ -80,37 +69,7 @@ TEST(Rpath, SplitsOnColonsDropsEmptyEntriesAndQuotedEntriesKeepColonsAndTakeEsca
   EXPECT_EQ(Rpath("\"ab\\"), (V{"\"ab\\"}));
   // After a quoted entry only ':' goes on; the rest is ignored.
   EXPECT_EQ(Rpath("\"ab\"c:d"), (V{"ab"}));
-  // A zero byte ends a quoted entry too; the plain form stops before it.
-  const char text[] = "\"a\0b\":c";
-  parser p;
-  parser_make(&p, text, sizeof text);
-  array item{};
-  EXPECT_TRUE(parse_a_rpath(&p, &item));
-  EXPECT_EQ(std::string(static_cast<char*>(item.data), item.size), "\"a");
-  EXPECT_EQ(parser_position(&p), 2);
-  array_reset(&item);
-  parser_free(&p);
   EXPECT_EQ(Rpath("a\"b\":c"), (V{"a\"b\"", "c"}));
-}
-
-TEST(Rpath, AnyBytesParseWithoutHarm) {
-  std::mt19937 random(7);
-  std::string alphabet = "\"\\:/a";
-  for (int round = 0; round < 3000; ++round) {
-    std::string value;
-    size_t length = random() % 40;
-    for (size_t i = 0; i < length; ++i) {
-      value += round % 2 ? alphabet[random() % alphabet.size()]
-                         : static_cast<char>(1 + random() % 255);
-    }
-    size_t colons = std::count(value.begin(), value.end(), ':');
-    V entries = Rpath(value.c_str());
-    EXPECT_LE(entries.size(), colons + 1) << value;
-    for (const auto& e : entries) EXPECT_FALSE(e.empty());
-  }
-  std::string huge(1 << 20, 'd');
-  huge[1000] = ':';
-  EXPECT_EQ(Rpath(huge.c_str()).size(), 2u);
 }
 
 // Every form after the first is tried only once the ones before it failed, so
@@ -137,48 +96,38 @@ TEST(Vpath, OtherPathsPassThrough) {
                            "VIRTUAL://root/a", "relative/file", "virtual://"}) {
     EXPECT_EQ(Candidates(path), (V{path}));
   }
-  array none = vpath(nullptr);
-  EXPECT_EQ(none.size, 1);
-  EXPECT_EQ(static_cast<char*>(none.data)[0], '\0');
-  array_reset(&none);
-  std::string longpath = "virtual://root/" + std::string(200000, 'q');
-  V list = Candidates(longpath.c_str());
-  EXPECT_EQ(list, V{"X/" + std::string(200000, 'q')});
   unsetenv("ZEAL_RPATH");
 }
 
 TEST(Vpath, ResourceDirectorySitsBesideOrUnderShare) {
   TempDir t;
-  fs::create_directories(fs::path(t.path) / "bin");
-  std::string exe = (fs::path(t.path) / "bin/prog").string();
-  array found{};
-  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_FALSE(find_resource_dir("prog", &found));
-  EXPECT_FALSE(find_resource_dir(nullptr, &found));
-
-  fs::create_directories(fs::path(t.path) / "share/prog/resources");
-  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "share/prog/resources").string());
-  EXPECT_EQ(found.size, static_cast<int32_t>(strlen(static_cast<char*>(found.data))) + 1);
-  array_reset(&found);
-
-  fs::create_directories(fs::path(t.path) / "bin/resources");
-  ASSERT_TRUE(find_resource_dir(exe.c_str(), &found));
-  EXPECT_EQ(std::string(static_cast<char*>(found.data)), fs::canonical(fs::path(t.path) / "bin/resources").string());
-  array_reset(&found);
-
+  std::string exe = t.Write("bin/prog", "");
+  auto found = [&](const char* program) {
+    array dir{};
+    std::string out = find_resource_dir(program, &dir) ? static_cast<char*>(dir.data) : "";
+    array_reset(&dir);
+    return out;
+  };
+  EXPECT_EQ(found(exe.c_str()), "");
+  EXPECT_EQ(found("prog"), "");
+  EXPECT_EQ(found(nullptr), "");
+  fs::create_directories(t.File("share/prog/resources"));
+  EXPECT_EQ(found(exe.c_str()), fs::canonical(t.File("share/prog/resources")).string());
+  fs::create_directories(t.File("bin/resources"));
+  EXPECT_EQ(found(exe.c_str()), fs::canonical(t.File("bin/resources")).string());
   // A plain file named "resources" is not a directory.
-  fs::remove_all(fs::path(t.path) / "bin/resources");
-  fs::remove_all(fs::path(t.path) / "share");
-  std::ofstream(fs::path(t.path) / "bin/resources") << "x";
-  EXPECT_FALSE(find_resource_dir(exe.c_str(), &found));
+  fs::remove_all(t.File("bin/resources"));
+  fs::remove_all(t.File("share"));
+  t.Write("bin/resources", "x");
+  EXPECT_EQ(found(exe.c_str()), "");
 }
 
+// The first directory's name holds a colon, so its entry is quoted.
 TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
   TempDir a, b;
-  std::string rpath = a.path + ":" + b.path;
+  std::string rpath = "\"" + a.path + "/x:y\":" + b.path;
   setenv("ZEAL_RPATH", rpath.c_str(), 1);
-  std::string fa = a.Write("dat/f.txt", "x", 1000000);
+  std::string fa = a.Write("x:y/dat/f.txt", "x", 1000000);
   std::string fb = b.Write("dat/f.txt", "x", 2000000);
   int64_t stamp = 0;
   EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fb);
@@ -189,7 +138,7 @@ TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
   stamp = 1500000;
   EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fb);
 
-  a.Write("dat/f.txt", "x", 3000000);
+  a.Write("x:y/dat/f.txt", "x", 3000000);
   b.Write("dat/f.txt", "x", 3000000);
   stamp = 0;
   EXPECT_EQ(Fresh("virtual://root/dat/f.txt", &stamp), fa);
@@ -205,16 +154,5 @@ TEST(Vfreshfile, ChoosesTheNewestCandidateAndKeepsTheEarlierOnTies) {
   std::string plain = a.Write("plain", "x", 4000000);
   EXPECT_EQ(Fresh(plain.c_str(), nullptr), plain);
   EXPECT_EQ(Fresh(nullptr, nullptr), "");
-  std::string longpath = "virtual://root/" + std::string(100000, 'z');
-  EXPECT_EQ(Fresh(longpath.c_str(), nullptr), "");
-  unsetenv("ZEAL_RPATH");
-}
-
-TEST(Vfreshfile, FindsADirectoryWhoseNameHoldsAColon) {
-  TempDir t;
-  std::string file = t.Write("a:b/f", "x", 1000000);
-  std::string rpath = "\"" + (fs::path(t.path) / "a:b").string() + "\"";
-  setenv("ZEAL_RPATH", rpath.c_str(), 1);
-  EXPECT_EQ(Fresh("virtual://root/f", nullptr), file);
   unsetenv("ZEAL_RPATH");
 }

@@ -1,161 +1,112 @@
-// The configuration window in a child process run by app_run, driven with
-// real X input: Cancel, Escape and the window's close end the
-// process before any output starts; Run fills the configuration.
+// The configuration window run by app_run in this process, driven with real
+// X input from another thread: Cancel, Escape and the window's close end the
+// program before any output starts; Run fills the configuration. (The test
+// runs alone, so no other window comes over the configuration window.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <memory>
+#include <cstdio>
+#include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/app.h"
 #include "app/configurator.h"
 #include "arch/opengl/configurator.h"
-#include "arch/opengl/glut_state.h"
-#include "arch/opengl/display.h"
+#include "common/run_app.h"
+#include "common/test_files.h"
 #include "common/whole_program.h"
 #include "common/x_input.h"
 
 namespace {
 
-struct Shared {
-  char name[64], home[256], path[512];
+struct Answers {
   int answered, cancelled, fullscreen, diskwriter, owned, display_began, display_steps;
   int go_on;  // let the display run after the window
+  std::string path;
 };
-Shared* shared;
+Answers* answers;
 
 int32_t handler(uint32_t stream, uint32_t phase, App* app) {
   if (stream == APP_STREAM_APP) {
     if (phase != APP_BEGIN) return APP_STEP;
-    app->config.name = shared->name;
-    shared->cancelled = configwindow(app);
-    shared->fullscreen = app->config.fullscreen;
-    shared->diskwriter = app->config.diskwriter;
-    shared->owned = app->diskwriter_path_owned;
-    snprintf(shared->path, sizeof(shared->path), "%s",
-             app->config.diskwriter_path ? app->config.diskwriter_path : "(none)");
-    shared->answered = 1;
+    app->config.name = "configurator-test";
+    answers->cancelled = configwindow(app);
+    answers->fullscreen = app->config.fullscreen;
+    answers->diskwriter = app->config.diskwriter;
+    answers->owned = app->diskwriter_path_owned;
+    answers->path = app->config.diskwriter_path ? app->config.diskwriter_path : "(none)";
+    answers->answered = 1;
     // Unless asked to go on, the test has what it needs: end before the
     // outputs start.
-    return shared->go_on && !shared->cancelled ? APP_STEP : APP_END;
+    return answers->go_on && !answers->cancelled ? APP_STEP : APP_END;
   }
-  if (phase == APP_BEGIN) shared->display_began = 1;
-  if (phase == APP_STEP) shared->display_steps += 1;
+  if (phase == APP_BEGIN) answers->display_began = 1;
+  if (phase == APP_STEP) answers->display_steps += 1;
   return phase == APP_STEP ? APP_END : APP_STEP;
 }
 
-// A virtual screen of the test's own: the clicks go to whatever window lies
-// under the one pointer of a screen, and on the shared screen other tests'
-// windows come and go over the configuration window.
-bool start_private_screen(Program* screen) {
-  for (int attempt = 0; attempt < 10; ++attempt, inthread_sleep(50.0 * attempt)) {
-    // The server writes its display number to the captured output once it is ready.
-    if (!screen->start({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}) ||
-        !screen->wait_for_text("\n", 10000)) {
-      screen->stop(SIGTERM);
-      continue;
-    }
-    std::string display = ":" + screen->output.substr(0, screen->output.find('\n'));
-    // Two servers started at once may pick the same number; the loser dies.
-    Display* x = XOpenDisplay(display.c_str());
-    if (x != nullptr) XCloseDisplay(x);
-    if (x != nullptr && screen->running()) return setenv("DISPLAY", display.c_str(), 1) == 0;
-    screen->stop(SIGTERM);
-  }
-  return false;
+std::string text(const Answers& a) {
+  char line[800];
+  snprintf(line, sizeof line, "cancelled %d fullscreen %d diskwriter %d owned %d path %s began %d steps %d",
+           a.cancelled, a.fullscreen, a.diskwriter, a.owned, a.path.c_str(), a.display_began, a.display_steps);
+  return a.answered ? line : "no answer";
 }
-
-struct Configuration : testing::Test {
-  Program screen;
-  TempDir home;
-  Program child;
-  std::unique_ptr<XInput> x;  // on the private screen
-  Window window = 0;
-  void SetUp() override {
-    if (glut_is_initialized()) GTEST_SKIP() << "GLUT already set up in this process; run under ctest";
-    ASSERT_TRUE(start_private_screen(&screen)) << "no private virtual screen (is Xvfb installed?)";
-    x = std::make_unique<XInput>();
-    ASSERT_NE(shared = shared_page<Shared>(), nullptr);
-    snprintf(shared->name, sizeof(shared->name), "zeal-configurator-%d", getpid());
-    snprintf(shared->home, sizeof(shared->home), "%s", home.path.c_str());
-    mkdir((home.path + "/Documents").c_str(), 0700);
-  }
-  void TearDown() override {
-    child.stop();
-    x.reset();
-    screen.stop(SIGTERM);
-    release_page(shared);
-    shared = nullptr;
-  }
-  // The child, started with "--diskwriter /given" on its command line.
-  void fork_child(int with_window) {
-    ASSERT_TRUE(child.run([with_window] {
-      setenv("HOME", shared->home, 1);
-      unsetenv("XDG_DOCUMENTS_DIR");
-      static char name[] = "configurator-test";
-      static char option[] = "--diskwriter";
-      static char given[] = "/given";
-      static char skip[] = "--no-configurator";
-      static char* argv[] = {name, option, given, skip, nullptr};
-      exit_child(app_run(with_window ? 3 : 4, argv, APP_STREAM_DISPLAY, handler));
-    }));
-  }
-  void start() {
-    fork_child(1);
-    ASSERT_NE(window = x->next_window(child, 15000), 0u) << "no configuration window";
-  }
-  bool click(int control) {
-    int32_t at[2];
-    configurator_control_centre(control, at);
-    return x->click(window, at[0], at[1]);
-  }
-  // The child's configuration after the window, and how far its display went.
-  std::string answers() {
-    char text[800];
-    snprintf(text, sizeof text, "answered %d cancelled %d fullscreen %d diskwriter %d owned %d path %s began %d steps %d",
-             shared->answered, shared->cancelled, shared->fullscreen, shared->diskwriter, shared->owned,
-             shared->path, shared->display_began, shared->display_steps);
-    return text;
-  }
-};
 
 }  // namespace
 
-TEST_F(Configuration, CancelEscapeAndCloseEndTheProcessBeforeAnyOutput) {
-  for (int way = 0; way < 3; ++way) {
-    shared->answered = 0;
-    start();
-    ASSERT_TRUE(click(CONFIG_FULLSCREEN));  // changed, then thrown away
-    ASSERT_TRUE(way == 0 ? click(CONFIG_CANCEL) : way == 1 ? x->key(window, "Escape") : x->close(window));
-    EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-    // The record as the command line left it.
-    EXPECT_EQ(answers(), "answered 1 cancelled 1 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0")
-        << way;
+// The program is started with "--diskwriter /given" on its command line.
+TEST(Configuration, EachWayOutOfTheWindowGivesItsAnswers) {
+  TempDir home;
+  mkdir(home.File("Documents").c_str(), 0700);
+  std::string saved_home = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.path.c_str(), 1);
+  unsetenv("XDG_DOCUMENTS_DIR");
+  const std::string given = "path /given began 0 steps 0", documents = "path " + home.File("Documents");
+  const struct {
+    std::vector<std::string> steps;  // clicks on controls, keys, or the window's close
+    int go_on;                       // let the display run after the window has gone
+    std::string answers;
+  } cases[] = {
+      {{"FULLSCREEN", "CANCEL"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "Escape"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "close"}, 0, "cancelled 1 fullscreen 0 diskwriter 1 owned 0 " + given},
+      {{"FULLSCREEN", "Return"}, 1, "cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1"},
+      {{"DISKWRITER", "RUN"}, 0, "cancelled 0 fullscreen 0 diskwriter 1 owned 1 " + documents + " began 0 steps 0"},
+      {{}, 0, "cancelled 0 fullscreen 0 diskwriter 1 owned 0 " + given},  // --no-configurator
+  };
+  const std::map<std::string, int> controls = {
+      {"FULLSCREEN", CONFIG_FULLSCREEN}, {"DISKWRITER", CONFIG_DISKWRITER}, {"RUN", CONFIG_RUN}, {"CANCEL", CONFIG_CANCEL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
+    Answers a{};
+    a.go_on = c.go_on;
+    answers = &a;
+    XInput x;
+    std::string failed;
+    std::thread user([&] {
+      Program idle;  // nothing to read while waiting
+      Window window = c.steps.empty() ? 0 : x.next_window(idle, 15000);
+      if (!c.steps.empty() && window == 0) failed = "no configuration window";
+      for (const std::string& step : c.steps) {
+        int32_t at[2] = {};
+        if (controls.count(step)) configurator_control_centre(controls.at(step), at);
+        bool sent = controls.count(step) ? x.click(window, at[0], at[1]) : step == "close" ? x.close(window)
+                                                                                         : x.key(window, step);
+        if (!sent && failed.empty()) failed = "could not send " + step;
+      }
+      if (!failed.empty()) x.close(window);
+    });
+    std::vector<std::string> args = {"configurator-test", "--diskwriter", "/given"};
+    if (c.steps.empty()) args.push_back("--no-configurator");
+    std::string out;
+    EXPECT_EQ(run_app(args, APP_STREAM_DISPLAY, handler, &out), 0) << out;
+    user.join();
+    EXPECT_EQ(failed, "");
+    EXPECT_EQ(text(a), c.answers);
   }
-}
-
-TEST_F(Configuration, RunWithoutRenderingSetsFullScreenAndKeepsThePath) {
-  shared->go_on = 1;  // and then the display runs after the window has gone
-  start();
-  ASSERT_TRUE(click(CONFIG_FULLSCREEN));
-  ASSERT_TRUE(x->key(window, "Return"));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 1 diskwriter 0 owned 0 path /given began 1 steps 1");
-}
-
-TEST_F(Configuration, RunWithRenderingTakesTheDocumentsDirectory) {
-  start();
-  ASSERT_TRUE(click(CONFIG_DISKWRITER));
-  ASSERT_TRUE(click(CONFIG_RUN));
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 1 path " + home.path +
-                           "/Documents began 0 steps 0");
-}
-
-TEST_F(Configuration, NoConfiguratorOptionShowsNoWindow) {
-  fork_child(0);
-  EXPECT_EQ(child.wait_exit(10000), 0) << child.output;
-  EXPECT_EQ(answers(), "answered 1 cancelled 0 fullscreen 0 diskwriter 1 owned 0 path /given began 0 steps 0");
+  setenv("HOME", saved_home.c_str(), 1);
 }
 
 TEST(ConfigurationDirectory, DocumentsThenHome) {

@@ -73,13 +73,6 @@ inline std::vector<uint32_t> texture_words(uint32_t name, int32_t* width, int32_
   return words;
 }
 
-// The first `count` integers of a GL state value.
-inline std::vector<GLint> gl_ints(GLenum name, int count) {
-  GLint values[16] = {};
-  glGetIntegerv(name, values);
-  return std::vector<GLint>(values, values + count);
-}
-
 inline uint32_t read_pixel(int32_t x, int32_t y) {
   uint32_t word = 0;
   glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_INT_8_8_8_8_REV, &word);

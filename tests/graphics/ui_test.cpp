@@ -67,143 +67,30 @@ TEST(UiIds, PathsBecomeContinuedFractions) {
     hid made = hid_make(c.path.data(), static_cast<int32_t>(c.path.size()));
     EXPECT_TRUE(c.den ? hid_equal(made, id(c.den, c.num)) : hid_is_none(made)) << c.path[0] << " " << c.path.size();
   }
-
-  uint32_t m[4];
-  hid_to_mobius(2, 1, m);
-  EXPECT_EQ(std::vector<uint32_t>(m, m + 4), (std::vector<uint32_t>{2, 1, 1, 0}));
-  hid_to_mobius(5, 2, m);
-  EXPECT_EQ(m[1], 2u);
-  EXPECT_EQ(m[3], 1u);
 }
 
-TEST_F(Ui, ChildIdsRepeatEveryFrameAndLayoutsNest) {
+TEST_F(Ui, ChildIdsRepeatEveryFrameFromTheTopLeftCorner) {
   for (int frame = 0; frame < 2; ++frame) {
     ui_define(u, nullptr);
     EXPECT_TRUE(hid_equal(ui_id(u), id(5, 2)));
     EXPECT_TRUE(hid_equal(ui_id(u), id(7, 3)));
     EXPECT_TRUE(hid_equal(ui_id(u), id(9, 4)));
-    const int32_t path[] = {0, 0};
-    hid panel = hid_make(path, 2);
     float corner[2];
     ui_anchor(u, corner);
-    EXPECT_FLOAT_EQ(corner[0], -1280.0f / 720.0f);
-    EXPECT_FLOAT_EQ(corner[1], 1.0f);
-    int32_t index = ui_layout_begin(u, panel, nullptr, nullptr);
-    EXPECT_EQ(index, 1);  // found again in the second frame
-    // The first child of 2/5 is the path (0, 0, 0).
-    EXPECT_TRUE(hid_equal(ui_id(u), id(12, 5)));
-    const float moved[2] = {0.5f, 0.25f};
-    ui_set_anchor(u, moved);
-    EXPECT_EQ(ui_add(u, 1, 2, 3), 0);  // no layout function
-    ui_layout_end(u);
-    ui_layout_end(u);  // not begun: nothing
-    EXPECT_TRUE(hid_equal(ui_id(u), id(11, 5)));
-    ui_anchor(u, corner);
-    EXPECT_FLOAT_EQ(corner[1], 1.0f);
+    EXPECT_EQ(std::pair(corner[0], corner[1]), std::pair(-1280.0f / 720.0f, 1.0f));
     ui_commit(u);
   }
-}
-
-TEST_F(Ui, HotStaysWhileAnotherWidgetIsActive) {
-  ui_highlight(u, id(5, 2));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_activate(u, id(5, 2));
-  ui_highlight(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_away(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(5, 2)));
-  ui_deactivate(u);
-  EXPECT_TRUE(ui_is_none_active(u));
-  ui_highlight(u, id(7, 3));
-  EXPECT_TRUE(ui_is_hot(u, id(7, 3)));
-  ui_away(u, id(7, 3));
-  EXPECT_TRUE(hid_is_none(u->hot));
-}
-
-TEST_F(Ui, MouseStateFollowsTheGlutCallbacks) {
-  do_mouse_move(100, 200);
-  do_mouse_move(103, 204);
-  ui_mouse* m = ui_mouse_state(u);
-  EXPECT_EQ(std::pair(m->x, m->y), std::pair(103, 204));
-  EXPECT_FLOAT_EQ(m->distance, 228.6068f);  // 223.6068 + 5
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 103, 204);
-  EXPECT_EQ(m->origin_x, 103);
-  EXPECT_FLOAT_EQ(m->distance, 0.0f);
-  do_mouse_move(175, 132);
-  float motion[2];
-  ui_mouse_action_get_motion(u, motion);
-  EXPECT_NEAR(motion[0], 0.2f, 1e-6);  // 72 px right and up
-  EXPECT_NEAR(motion[1], 0.2f, 1e-6);
-  EXPECT_NEAR(ui_mouse_action_aggregate_distance(u), 2.0f * 101.0f / 720.0f, 1e-6);
-  EXPECT_EQ(ui_mouse_action_started(u), 1);
-  EXPECT_EQ(ui_mouse_action_started(u), 0);
-  do_mouse(GLUT_RIGHT_BUTTON, GLUT_UP, 175, 132);  // any button
-  EXPECT_EQ(ui_mouse_action_ended(u), 1);
-  EXPECT_EQ(ui_mouse_action_ended(u), 0);
-
-  // Press and release with no look in between: only the end is seen.
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
-  do_mouse(GLUT_LEFT_BUTTON, GLUT_UP, 0, 0);
-  EXPECT_EQ(ui_mouse_action_started(u), 0);
-  EXPECT_EQ(ui_mouse_action_ended(u), 1);
-  EXPECT_EQ(ui_mouse_action_ended(u), 0);
-
-  // Detached: events no longer reach the interface.
-  ui_detach(u, &context);
-  do_mouse_move(5, 5);
-  EXPECT_EQ(m->x, 175);
-  ui_attach(u, &context);
-  const int32_t short_event[3] = {static_cast<int32_t>(INPUT_MOUSE_ID), 0, 4};
-  ui_mouse_handler(u, short_event, 3);
-  EXPECT_EQ(m->x, 175);
 }
 
 TEST_F(Ui, MeasuresAtHdSize) {
   const int32_t px[2] = {72, 72};
   float units[2];
   ui_pixels_into_coordinates(u, units, px);
-  EXPECT_FLOAT_EQ(units[0], 0.2f);
-  EXPECT_FLOAT_EQ(units[1], 0.2f);
-  float extent[4];
-  ui_extent(u, extent);
-  const float expected[4] = {-1.7777778f, 1.7777778f, 1.0f, -1.0f};
-  for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(extent[i], expected[i]) << i;
-  const float half[2] = {1.0f, 0.5f};
-  int32_t back[2];
-  ui_coordinates_into_pixels(u, back, half);
-  EXPECT_EQ(std::pair(back[0], back[1]), std::pair(360, 180));
+  EXPECT_EQ(std::pair(units[0], units[1]), std::pair(0.2f, 0.2f));
   const float corner[2] = {1.7777778f, 1.0f};
+  int32_t back[2];
   in_pixels(1, back, corner);
   EXPECT_EQ(std::pair(back[0], back[1]), std::pair(1280, 720));
-  u->keep_aspect = 0;
-  ui_pixels_into_coordinates(u, units, px);
-  EXPECT_FLOAT_EQ(units[0], 0.1125f);
-}
-
-TEST_F(Ui, NestedClipAreasRestoreTheOuterScissorBox) {
-  ui_define(u, nullptr);
-  const float outer[4] = {-1.0f, 1.0f, 0.5f, -0.5f};
-  ui_cliparea_begin(u, outer);
-  // x: 640 * (-1 / 1.78 + 1) = 280; y from the bottom: 180; 720 x 360.
-  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{280, 180, 720, 360}));
-  EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
-  const float inner[4] = {0.0f, 0.5f, 0.25f, 0.0f};
-  ui_cliparea_begin(u, inner);
-  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{640, 360, 180, 90}));
-  // Clearing inside the inner area touches only its pixels.
-  glClearColor(1, 1, 1, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  EXPECT_EQ(read_pixel(650, 370), 0xFFFFFFFFu);
-  EXPECT_NE(read_pixel(600, 370), 0xFFFFFFFFu);
-  ui_cliparea_end(u);
-  EXPECT_EQ(gl_ints(GL_SCISSOR_BOX, 4), (std::vector<GLint>{280, 180, 720, 360}));
-  EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
-  ui_cliparea_end(u);
-  EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
-  ui_cliparea_end(u);  // one too many: still off, no error
-  EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
-  ui_commit(u);
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(Widgets, ButtonClicksOnPressAndReleaseInside) {

@@ -57,34 +57,6 @@ int32_t rightmost_lit() {
 
 }  // namespace
 
-TEST_F(UiText, SizesMapToTheNearestFont) {
-  const int32_t expected[5] = {2, 2, 1, 4, 4};
-  for (int32_t size = 0; size < 5; ++size) EXPECT_EQ(ui_text_font(u, size), expected[size]) << size;
-  float ascent, descent;
-  get_geometry(u, 4, &ascent, &descent);
-  EXPECT_FLOAT_EQ(ascent, 28.0f / 720.0f);
-  EXPECT_FLOAT_EQ(descent, 8.0f / 720.0f);
-}
-
-TEST_F(UiText, BoxesOfTextsAndOfTheEmptyText) {
-  float box[4];
-  ui_text_bb(u, AT, SIZE, box, "%s", "");
-  EXPECT_FLOAT_EQ(box[1] - box[0], 0.0f);
-  EXPECT_FLOAT_EQ(box[2] - box[3], 36.0f / 720.0f);  // the font's 18 px
-  EXPECT_FLOAT_EQ(box[2], AT[1]);
-  ui_text_bb(u, AT, SIZE, box, "%d apples", 12);
-  EXPECT_FLOAT_EQ(box[0], AT[0]);
-  EXPECT_FLOAT_EQ(box[1], AT[0] + units(pixels_of("12 apples")));
-  // No position: the current anchor, the top left corner.
-  ui_text_bb(u, nullptr, SIZE, box, "x");
-  EXPECT_FLOAT_EQ(box[0], -1280.0f / 720.0f);
-  EXPECT_FLOAT_EQ(box[2], 1.0f);
-  // Formatted texts stop at 1023 characters.
-  std::string long_text(2000, 'x');
-  ui_text_bb(u, AT, SIZE, box, "%s", long_text.c_str());
-  EXPECT_FLOAT_EQ(box[1] - box[0], units(pixels_of(std::string(1023, 'x').c_str())));
-}
-
 TEST_F(UiText, TooWideTextIsCutWithDots) {
   // text, the text whose width the box has (plus `extra` pixels), what is
   // drawn; box left; the longest fitting prefix

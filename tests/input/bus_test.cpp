@@ -89,38 +89,6 @@ void expect_numbers(const std::vector<Event>& got, int32_t first, int32_t count)
 
 }  // namespace
 
-TEST(Ring, HoldsExactlyItsEventsAcrossTheWrapOfEitherIndex) {
-  // Empty rings whose next write crosses 2^31 after 10 events, whose next
-  // read does so, and fresh rings.
-  const int32_t starts[][2] = {{kWrap - 10 * 32, kWrap - 10 * 32 + 1}, {-1, 0}, {kWrap, 0},
-                               {kWrap - 40, kWrap - 39}};
-  for (auto& s : starts) {
-    lf_ringbuffer ring{};
-    lf_ringbuffer_make(&ring, 32, 64);
-    ring.read.store(s[0]);
-    ring.write.store(s[1]);
-    for (int round = 0; round < 3; ++round) {
-      for (int32_t i = 0; i < 64; ++i) {
-        Event e = numbered(round * 100 + i);
-        ASSERT_EQ(lf_ringbuffer_write(&ring, &e, 32), 1) << s[0] << " " << i;
-      }
-      Event extra = numbered(-1);
-      EXPECT_EQ(lf_ringbuffer_write(&ring, &extra, 32), 0);
-      EXPECT_EQ(lf_ringbuffer_used(&ring), 2048);
-      for (int32_t i = 0; i < 64; ++i) {
-        Event e{};
-        ASSERT_EQ(lf_ringbuffer_read(&ring, &e, 32), 1);
-        EXPECT_TRUE(whole(e));
-        EXPECT_EQ(e.words[0], round * 100 + i);
-      }
-      EXPECT_EQ(lf_ringbuffer_read(&ring, nullptr, 32), 0);
-      EXPECT_GE(ring.read.load(), 0);
-      EXPECT_GE(ring.write.load(), 0);
-    }
-    lf_ringbuffer_destroy(&ring);
-  }
-}
-
 TEST(Bus, FullProducerDropsSilentlyAndMoreThanARingfulMovesOverTicks) {
   Bus bus;
   CaptureStdout();
@@ -131,19 +99,14 @@ TEST(Bus, FullProducerDropsSilentlyAndMoreThanARingfulMovesOverTicks) {
   expect_numbers(bus.r.got, 0, 64);
 
   // A larger producer: 150 waiting events move 64 per tick, none lost.
-  lf_ringbuffer* big = bus.producer(0);
-  lf_ringbuffer_destroy(big);
-  lf_ringbuffer_make(big, 32, 200);
-  for (int32_t i = 0; i < 150; ++i) {
-    Event e = numbered(i);
-    ASSERT_EQ(lf_ringbuffer_write(big, &e, 32), 1);
-  }
+  lf_ringbuffer_destroy(bus.producer(0));
+  lf_ringbuffer_make(bus.producer(0), 32, 200);
+  bus.post(0, 150);
   bus.r.got.clear();
-  app_controlin(&bus.app, 1);
-  EXPECT_EQ(bus.r.got.size(), 64u);
-  app_controlin(&bus.app, 2);
-  EXPECT_EQ(bus.r.got.size(), 128u);
-  app_controlin(&bus.app, 3);
+  for (size_t moved : {64u, 128u, 150u}) {
+    app_controlin(&bus.app, 1);
+    EXPECT_EQ(bus.r.got.size(), moved);
+  }
   expect_numbers(bus.r.got, 0, 150);
 }
 
@@ -161,18 +124,29 @@ TEST(Bus, FullConsumerDropsWithTheWarningNamingIt) {
   expect_numbers(bus.r.got, 0, 64);  // the display events were lost
 }
 
-TEST(Bus, UnreadEventsAreGoneAtTheNextTick) {
+// A tick moves the events unless another thread holds the bus, and steps
+// the handler either way; what the handler leaves unread is gone at the next
+// tick; a handler that quits with unread events ends the tick.
+TEST(Bus, TickMovesStepsAndForgetsWhatWasNotRead) {
   Bus bus;
   bus.r.budget = 1;
-  bus.post(0, 3);
-  app_controlin(&bus.app, 0);
-  expect_numbers(bus.r.got, 0, 1);
-  EXPECT_EQ(event_has_next(&bus.app, nullptr), 0);
-  bus.post(7, 1);
-  bus.r.budget = 1000;
-  app_controlin(&bus.app, 0);
-  ASSERT_EQ(bus.r.got.size(), 2u);
-  EXPECT_EQ(bus.r.got[1].words[0], 7);
+  bus.post(5, 3);
+  bus.app.bus_lock.store(0);
+  app_controlin(&bus.app, 3.0);
+  EXPECT_EQ(bus.r.steps, 1);
+  EXPECT_TRUE(bus.r.got.empty());
+  bus.app.bus_lock.store(1);
+  app_controlin(&bus.app, 4.0);
+  expect_numbers(bus.r.got, 5, 1);
+  double t = 0;
+  EXPECT_EQ(event_has_next(&bus.app, &t), 0);
+  EXPECT_EQ(t, 4.0);
+  bus.post(9, 1);
+  bus.r.budget = 0;
+  bus.r.quit_in_step = true;
+  app_controlin(&bus.app, 5.0);
+  EXPECT_EQ(app_has_stream(&bus.app, APP_STREAM_CONTROL_IN), 0);
+  EXPECT_EQ(bus.r.steps, 3);
 }
 
 TEST(Bus, ShortDisplayEventTakesAWholeZeroPaddedSlot) {
@@ -180,63 +154,26 @@ TEST(Bus, ShortDisplayEventTakesAWholeZeroPaddedSlot) {
   Event stale = numbered(-1);  // leaves garbage where the next event goes
   app_bus_post(&bus.app, bus.app.display_events_ring, &stale);
   lf_ringbuffer_read(bus.producer(1), nullptr, 32);
-  int32_t key[6] = {948590299, 0, 1, 97, 4, 97};
+  const int32_t key[6] = {948590299, 0, 1, 97, 4, 97};
   control_event_handler(&bus.app, key, 6);
   EXPECT_EQ(lf_ringbuffer_used(bus.producer(1)), 32);
   int32_t twelve[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   control_event_handler(&bus.app, twelve, 12);  // cut to 32 bytes
   app_controlin(&bus.app, 0);
   ASSERT_EQ(bus.r.got.size(), 2u);
-  EXPECT_EQ(memcmp(bus.r.got[0].words, key, sizeof key), 0);
-  EXPECT_EQ(bus.r.got[0].words[6], 0);
-  EXPECT_EQ(bus.r.got[0].words[7], 0);
+  EXPECT_EQ(std::vector<int32_t>(bus.r.got[0].words, bus.r.got[0].words + 8),
+            (std::vector<int32_t>{948590299, 0, 1, 97, 4, 97, 0, 0}));
   EXPECT_EQ(memcmp(bus.r.got[1].words, twelve, 32), 0);
 }
 
-TEST(Bus, UnknownRingsWarnAndNothingFlowsWithoutTheControlStream) {
+TEST(Bus, NothingFlowsWithoutTheControlStream) {
   Bus bus;
-  Event e = numbered(1);
-  CaptureStdout();
-  app_bus_post(&bus.app, 2, &e);
-  app_bus_post(&bus.app, -1, &e);
-  bus.app.control_ring = 3;
-  EXPECT_EQ(event_has_next(&bus.app, nullptr), 0);
-  EXPECT_EQ(GetCapturedStdout(),
-            "WARNING: ignoring event on unconnected source.\n"
-            "WARNING: ignoring event on unconnected source.\n"
-            "WARNING: ignoring unknown consumer.\n");
-  bus.app.control_ring = 0;
   bus.app.config.streams = APP_STREAM_AUDIO;
-  app_bus_post(&bus.app, bus.app.midi_in_ring, &e);
+  bus.post(1, 1);
   EXPECT_EQ(lf_ringbuffer_used(bus.producer(0)), 0);
 }
 
-TEST(Bus, TickSkipsTheMoveWhileTheLockIsHeldButStillSteps) {
-  Bus bus;
-  bus.post(5, 1);
-  bus.app.bus_lock.store(0);
-  double t = 0;
-  app_controlin(&bus.app, 3.0);
-  EXPECT_EQ(bus.r.steps, 1);
-  EXPECT_TRUE(bus.r.got.empty());
-  EXPECT_EQ(bus.app.bus_lock.load(), 0);
-  bus.app.bus_lock.store(1);
-  app_controlin(&bus.app, 4.0);
-  expect_numbers(bus.r.got, 5, 1);
-  event_has_next(&bus.app, &t);
-  EXPECT_EQ(t, 4.0);
-}
-
-TEST(Bus, HandlerQuittingWithUnreadEventsEndsTheTick) {
-  Bus bus;
-  bus.r.budget = 0;
-  bus.r.quit_in_step = true;
-  bus.post(1, 1);
-  app_controlin(&bus.app, 0);
-  EXPECT_EQ(app_has_stream(&bus.app, APP_STREAM_CONTROL_IN), 0);
-  EXPECT_EQ(bus.r.steps, 1);
-}
-
+// The rings hold exactly their events across the wrap of either index.
 TEST(Bus, ConcurrentProducerLosesNothingThatFitsAndNeverTears) {
   Bus bus;
   // Start near the wrap so that both indices cross 2^31 during the run.

@@ -22,14 +22,6 @@ int32_t counted(app_task* task, app_loader* loader) {
   return 1;
 }
 
-std::vector<std::string> task_order(const App& app) {
-  std::vector<std::string> out;
-  auto* tasks = static_cast<app_task*>(app.scheduler.tasks.data);
-  for (int32_t i = 0; i < app_loader_taskcount(&app); ++i)
-    out.push_back(app_loader_identifier(tasks[i].loader));
-  return out;
-}
-
 struct Loaders {
   App app{};
   std::vector<app_loader*> made;
@@ -51,41 +43,18 @@ struct Loaders {
 
 }  // namespace
 
-TEST(Scheduler, LoadersMadeBeforeAStepRunInThatStepInQueueOrderAndOnlyUntilTheyFinish) {
-  Loaders once;
-  app_loader* a = once.make("a", 1);
-  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
-  EXPECT_EQ(pt_scheduler_step(&once.app.scheduler), 0);
-  EXPECT_EQ(calls, "a");
-  EXPECT_EQ(app_loader_ready(a), 1);
-
+TEST(Scheduler, LoadersRunInQueueOrderUntilTheyFinish) {
   Loaders s;
   s.make("a", 3);
   s.make("b", 3);
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
   EXPECT_EQ(calls, "ab");
-  s.make("c", 1);
+  s.make("c", 1);  // made before a step: runs in it
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 2);
   EXPECT_EQ(calls, "ababc");
   EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 0);
   EXPECT_EQ(calls, "ababcab");
-}
-
-TEST(Scheduler, FinishedTaskInTheMiddleTakesTheLastUnfinished) {
-  Loaders s;
-  s.make("a", 5);
-  s.make("b", 1);
-  s.make("c", 5);
-  s.make("d", 5);
-  s.make("e", 1);
-  EXPECT_EQ(pt_scheduler_step(&s.app.scheduler), 3);
-  EXPECT_EQ(task_order(s.app), (std::vector<std::string>{"a", "d", "c"}));
-  // Everything finished at once empties the array.
-  Loaders t;
-  t.make("x", 1);
-  t.make("y", 1);
-  EXPECT_EQ(pt_scheduler_step(&t.app.scheduler), 0);
-  EXPECT_EQ(app_loader_taskcount(&t.app), 0);
+  EXPECT_EQ(app_loader_taskcount(&s.app), 0);
 }
 
 namespace {
@@ -114,7 +83,9 @@ TEST(BackgroundThread, IdlesAtAQuarterSecondAndRunsTasksUntilTheAppEnds) {
   app_loader_make2(&late, "late", stamp_first_call, &app);
   for (int i = 0; i < 100 && !app_loader_ready(&late); ++i) inthread_sleep(10);
   ASSERT_EQ(app_loader_ready(&late), 1);
-  EXPECT_LT(first_call_ms.load() - made, 250.0 + 150.0);
+  // Woken for it, or at the end of its idle quarter second; how soon it
+  // runs after that depends on the machine's load.
+  EXPECT_LT(first_call_ms.load() - made, 1000.0);
   EXPECT_EQ(app_loader_taskcount(&app), 0);
 
   // Loaders made while the thread walks the queues all get their turn.
@@ -126,7 +97,7 @@ TEST(BackgroundThread, IdlesAtAQuarterSecondAndRunsTasksUntilTheAppEnds) {
   double stop = get_milliseconds();
   app.config.streams = 0;
   app_background_thread_wait(&app);
-  EXPECT_LT(get_milliseconds() - stop, 250.0 + 150.0);
+  EXPECT_LT(get_milliseconds() - stop, 1000.0);
   EXPECT_EQ(app.scheduler.queues.data, nullptr);
   app_loader_destroy(&early);
   app_loader_destroy(&late);

@@ -101,12 +101,6 @@ TEST(MidiEventList, EncodesEachKindAndSkipsRecordsWithoutBytes) {
   midi_event_list_add_at(list, &e, 5.0);
   e.magic = 0;  // nor does a record without the magic
   midi_event_list_add_at(list, &e, 5.0);
-  midiclock_start(&e);
-  midi_event_list_add_at(list, &e, 6.0);
-  midiclock_continue(&e);
-  midi_event_list_add_at(list, &e, 7.0);
-  midiclock_stop(&e);
-  midi_event_list_add_at(list, &e, 8.0);
   midiclock_tick(&e);
   midi_event_list_add_at(list, &e, 9.0);
   e.channel = 4;  // no such clock operation
@@ -114,11 +108,9 @@ TEST(MidiEventList, EncodesEachKindAndSkipsRecordsWithoutBytes) {
   midi_event_list_add_at(list, nullptr, 10.0);
 
   auto got = packets_of(list);
-  std::vector<std::vector<uint8_t>> want = {{0x91, 60, 100}, {0x92, 61, 0}, {0x83, 62, 0},
-                                            {0xB4, 7, 99},   {0xFA},        {0xFB},
-                                            {0xFC},          {0xF8}};
+  std::vector<std::vector<uint8_t>> want = {{0x91, 60, 100}, {0x92, 61, 0}, {0x83, 62, 0}, {0xB4, 7, 99}, {0xF8}};
   ASSERT_EQ(got.size(), want.size());
-  uint64_t stamps[] = {1, 2, 3, 4, 6, 7, 8, 9};
+  uint64_t stamps[] = {1, 2, 3, 4, 9};
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(got[i].second, want[i]) << i;
     EXPECT_EQ(got[i].first, list->host_time + stamps[i] * 1000000) << i;

@@ -2,11 +2,8 @@
 // sends into "zeal:tidepool:in" and listens to "zeal:tidepool:out".
 #pragma once
 #include <errno.h>
-#include <fcntl.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -21,24 +18,11 @@ struct PeerMessage {
   std::vector<uint8_t> bytes;
 };
 
-inline bool jack_reachable() {
-  jack_status_t status;
-  jack_client_t* c = jack_client_open("zeal-probe", JackNoStartServer, &status);
-  if (c == nullptr) return false;
-  jack_client_close(c);
-  return true;
-}
-
-// Tests that make the client "zeal" on one JACK server take turns, and each
-// waits for the ports of the one before to be gone, so that every peer
+// Tests that make the client "zeal" on one JACK server run one at a time;
+// each waits for the ports of the one before to be gone, so that every peer
 // finds its own "zeal:tidepool:in".
 struct JackTurn {
-  int fd = -1;
   JackTurn() {
-    const char* server = getenv("JACK_DEFAULT_SERVER");
-    std::string path = std::string("/tmp/zeal-input-test-") + (server ? server : "default") + ".lock";
-    fd = open(path.c_str(), O_CREAT | O_RDWR, 0600);
-    if (fd >= 0) flock(fd, LOCK_EX);
     jack_status_t status;
     jack_client_t* c = jack_client_open("zeal-probe", JackNoStartServer, &status);
     if (c == nullptr) return;
@@ -49,9 +33,6 @@ struct JackTurn {
       inthread_sleep(20);
     }
     jack_client_close(c);
-  }
-  ~JackTurn() {
-    if (fd >= 0) close(fd);
   }
 };
 

@@ -1,5 +1,5 @@
 // Rendering targets as a user meets them, through the chord example: a film
-// and files from one rendering, targets that cannot be written, renderings
+// and files from one rendering, in lock step, targets that cannot be written, renderings
 // stopped half way, and a disk that fills up.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/child.h"
+#include "common/run_app.h"
 #include "common/media.h"
 #include "common/test_files.h"
 #include "common/whole_program.h"
@@ -33,6 +33,25 @@ bool wait_for_frames(Program& chord, const std::string& dir, size_t count) {
   for (double end = get_milliseconds() + 60000; get_milliseconds() < end; chord.read_for(20))
     if (numbered_frames(dir, "chord").size() >= count || !chord.running()) return chord.running();
   return false;
+}
+
+// Mean of all colour samples of a picture, 0 to 255.
+double brightness(const Picture& p) {
+  double sum = 0;
+  for (size_t i = 0; i < p.rgba.size(); i += 4) sum += p.rgba[i] + p.rgba[i + 1] + p.rgba[i + 2];
+  return sum / (p.rgba.size() / 4 * 3);
+}
+
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  double n = static_cast<double>(a.size()), ma = 0, mb = 0;
+  for (size_t i = 0; i < a.size(); ++i) ma += a[i] / n, mb += b[i] / n;
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return ab / std::sqrt(aa * bb);
 }
 
 }  // namespace
@@ -62,13 +81,43 @@ TEST(RenderTargets, FilmAndFilesFromOneRendering) {
   // The film's sound is the WAV's, in time: compared over the swell.
   std::vector<float> heard = decoded_sound(film), written = decoded_sound(files + "/chord.wav");
   ASSERT_GT(written.size(), 44100u * 2);
-  double dot = 0, a = 0, b = 0;
-  for (size_t i = 22050 * 2; i < written.size() && i < heard.size(); ++i) {
-    dot += heard[i] * written[i];
-    a += heard[i] * heard[i];
-    b += written[i] * written[i];
+  EXPECT_GT(likeness(heard, written, 22050 * 2, written.size()), 0.99);
+
+  // The files: pictures numbered without gaps, 30 for each second of sound,
+  // at most the last one undrawn (the frame the display ended on). The
+  // rings glow with the chord's loudness, so the pictures' brightness
+  // follows the sound level frame by frame, in lock step within 4 frames
+  // (the pictures are stamped with when they will be seen).
+  EXPECT_EQ(frames.back() + 1, static_cast<int>(frames.size())) << "gaps";
+  EXPECT_NEAR(frames.size() / 30.0, written.size() / 2 / 44100.0, 3.0 / 30.0);
+  std::vector<double> light, level;
+  for (int n : frames) {
+    Picture p(frame_name(files, "chord", n));
+    EXPECT_EQ(std::pair(p.width, p.height), std::pair(1280, 720)) << n;
+    if (double b = brightness(p); b > 0) light.push_back(b);
   }
-  EXPECT_GT(dot / std::sqrt(a * b), 0.99);
+  EXPECT_GE(light.size() + 1, frames.size());
+  for (size_t k = 0; (k + 1) * 2940 <= written.size(); ++k) {
+    double sum = 0;
+    for (size_t i = k * 2940; i < (k + 1) * 2940; i += 2) sum += written[i] * written[i];
+    level.push_back(std::sqrt(sum / 1470));
+  }
+  EXPECT_LT(level.front(), 0.005);  // fading in from silence
+  int best_lag = 0;
+  double best = -1;
+  for (int lag = -8; lag <= 8; ++lag) {
+    std::vector<double> a, b;
+    for (size_t k = 0; k < light.size(); ++k) {
+      long j = static_cast<long>(k) + lag;
+      if (j < 0 || j >= static_cast<long>(level.size())) continue;
+      a.push_back(light[k]);
+      b.push_back(level[static_cast<size_t>(j)]);
+    }
+    if (double c = correlation(a, b); c > best) best = c, best_lag = lag;
+  }
+  printf("pictures lead the sound by %d frames (correlation %.3f)\n", best_lag, best);
+  EXPECT_GT(best, 0.98);
+  EXPECT_LE(std::abs(best_lag), 4);
 
   TempDir again;
   ASSERT_TRUE(chord.start({kChord, "--diskwriter", again.path}));

@@ -15,41 +15,33 @@ struct flock_ptr {
   boids* get() { return p.get(); }
 };
 
-// 30 still members on a grid in the plane z = 0, more than 0.3 apart;
-// member 0 lifted to `z`.
-void lay_out_grid(boids* flock, float z) {
+// 30 still members on a grid in the plane z = 0, more than 0.3 apart.
+void lay_out_grid(boids* flock) {
   memset(flock->members, 0, sizeof flock->members);
   for (int i = 0; i < BOIDS_MEMBERS; ++i)
     flock->members[i].position = vec4{-0.875f + 0.35f * (i % 6), -0.7f + 0.35f * (i / 6), 0, 0};
-  flock->members[0].position.z = z;
   flock->made = 1;
 }
 
-constexpr float ONE_MEMBER = 0.05f;  // trunc(1.5): member 0 alone moves
-constexpr float PER_STEP = 2.0833333e-05f;
-
 }  // namespace
 
-// Four flocks from one generator with two obstacles each; the pinned sum
-// guards the exact results against speed work.
-TEST(Boids, SameSeedGivesBitIdenticalPinnedFlocks) {
-  uint64_t sums[2];
-  for (uint64_t& sum : sums) {
-    flock_ptr flocks[4];
-    prng g{};
-    prng_seed(&g, 2393237);
-    for (flock_ptr& f : flocks) boids_make(f.get(), &g);
-    const float centres[2][4] = {{0, 0, -0.1f, 0}, {0.4f, -0.3f, 0.1f, 0}};
-    for (int frame = 1; frame <= 400; ++frame)
-      for (flock_ptr& f : flocks) {
-        for (const float* c : centres) boids_add_sphere(f.get(), c, 0.435f);
-        boids_update(f.get(), frame * 33.3, 0.8f);
-      }
-    sum = 1469598103934665603ull;
-    for (flock_ptr& f : flocks) sum = fnv1a(f->members, sizeof f->members, sum);
-  }
-  EXPECT_EQ(sums[0], sums[1]);
-  EXPECT_EQ(sums[0], 0x170fa32fb96f455dull);
+// Four flocks from one generator with two obstacles each, a fraction of
+// their members shown: the pinned sum guards the exact results (the same
+// seed gives the same bits, and every force of a step counts in it).
+TEST(Boids, PinnedFlocks) {
+  flock_ptr flocks[4];
+  prng g{};
+  prng_seed(&g, 2393237);
+  for (flock_ptr& f : flocks) boids_make(f.get(), &g);
+  const float centres[2][4] = {{0, 0, -0.1f, 0}, {0.4f, -0.3f, 0.1f, 0}};
+  for (int frame = 1; frame <= 400; ++frame)
+    for (flock_ptr& f : flocks) {
+      for (const float* c : centres) boids_add_sphere(f.get(), c, 0.435f);
+      boids_update(f.get(), frame * 33.3, 0.8f);
+    }
+  uint64_t sum = 1469598103934665603ull;
+  for (flock_ptr& f : flocks) sum = fnv1a(f->members, sizeof f->members, sum);
+  EXPECT_EQ(sum, 0x170fa32fb96f455dull);
 }
 
 TEST(Boids, FractionZeroMovesNothingButKeepsTimeAndEmptiesObstacles) {
@@ -62,13 +54,10 @@ TEST(Boids, FractionZeroMovesNothingButKeepsTimeAndEmptiesObstacles) {
   const float centre[4] = {0, 0, 0, 0};
   boids_add_sphere(f.get(), centre, 0.435f);
   boids_add_sphere(f.get(), centre, 0.435f);
-  ASSERT_EQ(array_count(&f->obstacles, sizeof(boids_obstacle)), 2);
-  int32_t capacity = f->obstacles.capacity;
   boids_update(f.get(), 100.0, 0.0f);
   EXPECT_EQ(f->clock_ms, 108.0);  // nine 12 ms steps
   EXPECT_EQ(memcmp(before, f->members, sizeof before), 0);
   EXPECT_EQ(f->obstacles.size, 0);
-  EXPECT_EQ(f->obstacles.capacity, capacity);
   // A time already passed moves nothing but still empties the list.
   boids_add_sphere(f.get(), centre, 0.435f);
   boids_update(f.get(), 50.0, 1.0f);
@@ -78,50 +67,12 @@ TEST(Boids, FractionZeroMovesNothingButKeepsTimeAndEmptiesObstacles) {
   EXPECT_EQ(boids_count(std::nanf("")), 0);
 }
 
-TEST(Boids, MembersBeyondNStillCountInTheSums) {
-  flock_ptr a, c;
-  lay_out_grid(a.get(), 0);
-  lay_out_grid(c.get(), 0);
-  c->members[29].position = vec4{-0.875f, -0.5f, 0, 0};  // from (0.875, 0.7) to near member 0
-  c->members[28].velocity.x = 0.01f;
-  boids_update(a.get(), 12.0, ONE_MEMBER);
-  boids_update(c.get(), 12.0, ONE_MEMBER);
-  EXPECT_EQ(memcmp(&a->members[1], &c->members[1], 27 * sizeof(boid)), 0);
-  float dx = (c->members[0].velocity.x - a->members[0].velocity.x) / PER_STEP;
-  float dy = (c->members[0].velocity.y - a->members[0].velocity.y) / PER_STEP;
-  // Closeness 0.6 * 0.2 plus cohesion 0.3 * 29/30 * 1.2 in y; in x cohesion
-  // 0.3 * 29/30 * 1.75 less alignment 0.16 * 29/30 * 0.01.
-  EXPECT_NEAR(dy, 0.6f * 0.2f + 0.3f * 0.96666664f * 1.2f, 1e-3f);
-  EXPECT_NEAR(dx, 0.3f * 0.96666664f * 1.75f - 0.16f * 0.96666664f * 0.01f, 1e-3f);
-}
-
-TEST(Boids, BandPushesOnlyStrictlyBeyondHeight015) {
-  const float heights[] = {0.15f, -0.15f, std::nextafter(0.15f, 1.0f),
-                           std::nextafter(-0.15f, -1.0f)};
-  const float band[] = {0, 0, -1, 1};
-  for (int k = 0; k < 4; ++k) {
-    flock_ptr f;
-    lay_out_grid(f.get(), heights[k]);
-    boids_update(f.get(), 12.0, ONE_MEMBER);
-    float expected = (0.3f * -heights[k] + band[k]) * PER_STEP;  // cohesion, band
-    EXPECT_NEAR(f->members[0].velocity.z, expected, 1e-9f) << heights[k];
-  }
-}
-
-TEST(Boids, ObstaclesPushEachOnItsOwnAndNeverToNaN) {
-  flock_ptr a, b;
-  lay_out_grid(a.get(), 0);
-  lay_out_grid(b.get(), 0);
+// At the very centre of an obstacle, 0.9 / 0 would make a member NaN, and
+// the sums would carry it to the whole flock in the next step.
+TEST(Boids, AMemberAtAnObstaclesCentreDoesNotTurnTheFlockToNaN) {
+  flock_ptr a;
+  lay_out_grid(a.get());
   const vec4& p = a->members[0].position;
-  const float left[4] = {p.x - 0.2f, p.y, 0, 0}, below[4] = {p.x, p.y - 0.1f, 0, 0};
-  const float far[4] = {5, 5, 5, 0};
-  for (const float* c : {left, below, far}) boids_add_sphere(b.get(), c, 0.435f);
-  boids_update(a.get(), 12.0, ONE_MEMBER);
-  boids_update(b.get(), 12.0, ONE_MEMBER);
-  EXPECT_NEAR((b->members[0].velocity.x - a->members[0].velocity.x) / PER_STEP, 0.9f, 1e-3f);
-  EXPECT_NEAR((b->members[0].velocity.y - a->members[0].velocity.y) / PER_STEP, 0.9f, 1e-3f);
-  // At the very centre, 0.9 / 0 would make the member NaN, and the sums
-  // would carry it to the whole flock in the next step.
   const float centre[4] = {p.x, p.y, p.z, 0};
   boids_add_sphere(a.get(), centre, 0.435f);
   boids_update(a.get(), 120.0, 1.0f);

@@ -21,16 +21,3 @@ TEST(Prng, ZeroFilledGeneratorSeedsItselfWith5489) {
   EXPECT_EQ(g.initf, 1);
 }
 
-TEST(Prng, UniformConventions) {
-  EXPECT_EQ(prng_u(0), 0.0f);
-  EXPECT_EQ(prng_s(0), -1.0f);
-  // The nearest float of the largest words is 2^32: both ends are reachable.
-  EXPECT_EQ(prng_u(0xffffffffu), 1.0f);
-  EXPECT_EQ(prng_s(0xffffffffu), 1.0f);
-  EXPECT_EQ(prng_u(0x80000000u), 0.5f);
-  EXPECT_EQ(prng_s(0x80000000u), 0.0f);
-  // F(r) is rounded first: 2^24 + 1 is not a float.
-  EXPECT_EQ(prng_F(16777217u), 16777216.0f);
-  EXPECT_EQ(prng_F(0x80000000u) * PRNG_QUARTER_U + 1.0f, 1.125f);
-  EXPECT_EQ(prng_F(0x80000000u) * PRNG_HALF_U + 1.0f, 1.25f);
-}

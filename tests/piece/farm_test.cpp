@@ -23,18 +23,6 @@ const std::string kFarm = ZEAL_SOURCE_DIR "/tools/render-farm.sh";
 const std::string kPiece = ZEAL_BINARY_DIR "/vv-plume";
 constexpr int kFrames = 240;
 
-// Correlation of the film's decoded sound with the rendered WAV over 0.1 s
-// around sample frame `at`: a click or a gap at a join would break it.
-double sound_match(const std::vector<float>& heard, const std::vector<float>& written, size_t at) {
-  double dot = 0, a = 0, b = 0;
-  for (size_t i = 2 * (at - 2205); i < 2 * (at + 2205) && i < heard.size() && i < written.size(); ++i) {
-    dot += heard[i] * written[i];
-    a += heard[i] * heard[i];
-    b += written[i] * written[i];
-  }
-  return a * b > 0 ? dot / std::sqrt(a * b) : 0;
-}
-
 // The film a farm run made holds the reference rendering's frames and sound.
 void expect_holds_reference(const std::string& film, const std::string& reference, int frames) {
   EXPECT_EQ(ends(film).at(0), std::lround(frames * 1000.0 / 30.0));
@@ -45,7 +33,8 @@ void expect_holds_reference(const std::string& film, const std::string& referenc
   std::vector<float> heard = decoded_sound(film), written = decoded_sound(reference + "/vv-plume-draft.wav");
   for (int join : {120, 180}) {  // where sound plays
     if (join >= frames) continue;
-    EXPECT_GT(sound_match(heard, written, join * 1470), 0.99) << "join at frame " << join;
+    // Over 0.1 s around the join: a click or a gap there would break it.
+    EXPECT_GT(likeness(heard, written, 2 * (join * 1470 - 2205), 2 * (join * 1470 + 2205)), 0.99) << "join " << join;
   }
 }
 

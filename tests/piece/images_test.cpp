@@ -70,24 +70,19 @@ TEST(Images, PngFilesLoadAndEverythingElseIsRefusedWithAWarning) {
     testing::internal::CaptureStdout();
     image img = scene_load_image(("virtual://root/dat/" + c.name).c_str());
     std::string printed = testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(c.name);
     if (c.width == 0) {
-      EXPECT_EQ(img.pixels, nullptr) << c.name;
-      EXPECT_EQ(img.kind, IMAGE_KIND_NONE) << c.name;
-      EXPECT_EQ(img.width, 0) << c.name;
+      EXPECT_TRUE(img.pixels == nullptr && img.kind == IMAGE_KIND_NONE && img.width == 0);
       // A missing file is not worth a line; a bad one names itself.
       EXPECT_EQ(printed.rfind("WARNING: " + file + ": ", 0), file.empty() ? std::string::npos : 0u) << printed;
       continue;
     }
-    EXPECT_EQ(printed, "") << c.name;
-    ASSERT_NE(img.pixels, nullptr) << c.name;
-    EXPECT_EQ((std::vector<int>{img.kind, img.width, img.components, img.stride, img.owned}),
-              (std::vector<int>{IMAGE_KIND_U8, c.width, 4, c.width, 1}))
-        << c.name;
-    EXPECT_GE(img.height, 1);
-    if (!c.bytes.empty()) {
-      const auto* p = static_cast<const unsigned char*>(img.pixels);
-      EXPECT_EQ((Rgba{p[0], p[1], p[2], p[3]}), c.first) << c.name;
-    }
+    EXPECT_EQ(printed, "");
+    ASSERT_NE(img.pixels, nullptr);
+    EXPECT_EQ((std::vector<int>{img.kind, img.width, img.components, img.stride, img.owned, img.height >= 1}),
+              (std::vector<int>{IMAGE_KIND_U8, c.width, 4, c.width, 1, 1}));
+    const auto* p = static_cast<const unsigned char*>(img.pixels);
+    EXPECT_TRUE(c.bytes.empty() || (Rgba{p[0], p[1], p[2], p[3]} == c.first));
     image_free(&img);
     EXPECT_EQ(img.pixels, nullptr);
   }

@@ -49,7 +49,6 @@ std::vector<float> wav_samples(const std::string& path) {
   return samples;
 }
 
-
 int max_channel(const Picture& p) {
   int m = 0;
   for (size_t i = 0; i < p.rgba.size(); i += 4)
@@ -90,16 +89,9 @@ TEST(Render, WholePieceToFilmAndDisk) {
   }
   std::vector<int> numbers = numbered_frames(dir, "vv-plume");
 
-  // The sound: 32-bit float, 44100 Hz, stereo, 2 s of lead-in and 123 s.
-  SF_INFO info{};
-  SNDFILE* wav = sf_open((dir + "/vv-plume.wav").c_str(), SFM_READ, &info);
-  ASSERT_NE(wav, nullptr) << sf_strerror(nullptr);
-  sf_close(wav);
-  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-  EXPECT_EQ(info.samplerate, 44100);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_NEAR(double(info.frames) / 44100.0, 125.0, 1.0);
+  // The sound: 2 s of lead-in and 123 s, in stereo.
   std::vector<float> sound = wav_samples(dir + "/vv-plume.wav");
+  EXPECT_NEAR(sound.size() / 2 / 44100.0, 125.0, 1.0);
   auto loud = std::find_if(sound.begin(), sound.end(), [](float v) { return v != 0.0f; });
   ASSERT_NE(loud, sound.end());
   int64_t first_sound = (loud - sound.begin()) / 2;
@@ -155,18 +147,10 @@ TEST(Render, WholePieceToFilmAndDisk) {
   std::vector<long> film_ends = ends(film);
   ASSERT_EQ(film_ends.size(), 2u);
   EXPECT_EQ(film_ends[0], 125000);
-  EXPECT_NEAR(film_ends[1], info.frames * 1000.0 / 44100.0, 24.0);
+  EXPECT_NEAR(film_ends[1], sound.size() / 2 * 1000.0 / 44100.0, 24.0);
   for (int n : {100, 900, 2000, 3300}) EXPECT_GT(psnr(luma(film, n), luma(frame_name(dir, "vv-plume", n))), 42.0) << n;
   std::vector<float> heard = decoded_sound(film);
-  for (int64_t at : {5 * 44100, 30 * 44100, 100 * 44100}) {
-    double dot = 0, a = 0, b = 0;
-    for (int64_t i = 2 * at; i < 2 * (at + 44100); ++i) {
-      dot += heard[i] * sound[i];
-      a += heard[i] * heard[i];
-      b += sound[i] * sound[i];
-    }
-    EXPECT_GT(dot / std::sqrt(a * b), 0.99) << at;
-  }
+  for (size_t at : {5 * 44100, 30 * 44100, 100 * 44100}) EXPECT_GT(likeness(heard, sound, 2 * at, 2 * (at + 44100)), 0.99);
 
   // The end, rendered as a range on its own: the same frames and the sound
   // from the range's first frame on, exactly.

@@ -2,6 +2,7 @@
 // camera ramp, particle fades, the score table and its 16 ms stepping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -66,9 +67,7 @@ TEST_F(Handler, ApplicationBeginBuildsAndPrintsTheScoreOnce) {
   std::string printed = testing::internal::GetCapturedStdout();
   ASSERT_NE(score(), nullptr);
   ASSERT_EQ(ftable_rows(score()), 6);
-  int rows = 0;
-  for (char c : printed) rows += c == '\n';
-  EXPECT_EQ(rows, 6) << printed;
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 6) << printed;
   EXPECT_EQ(printed.rfind("[0.0000, 0.0000, 1.0000, 1.0000, 1.0000\n", 0), 0u) << printed;
   EXPECT_NE(printed.find("60000.0000, 20.0000, 3.0000, 7.2000, 11.0000\n"), std::string::npos);
   EXPECT_NE(printed.find("120000.0000, 0.0000, 2.0000, 6.0000, 6.0000]\n"), std::string::npos);

@@ -5,18 +5,6 @@
 #include <cstring>
 #include <vector>
 
-// Power of `x` at `hz` (Goertzel, Hann window).
-inline double tone_power(const float* x, int n, double hz, double rate = 44100.0) {
-  double w = 2.0 * M_PI * hz / rate, c = 2.0 * std::cos(w), s1 = 0, s2 = 0;
-  for (int i = 0; i < n; ++i) {
-    double hann = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / (n - 1));
-    double s0 = x[i] * hann + c * s1 - s2;
-    s2 = s1;
-    s1 = s0;
-  }
-  return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
-
 inline double rms(const float* x, int n) {
   double sum = 0;
   for (int i = 0; i < n; ++i) sum += (double)x[i] * x[i];

@@ -1,8 +1,7 @@
-// Checks over the whole rendered piece, rendered once per test process.
+// Checks over the whole piece's sound, rendered once per test process, and
+// the tool that writes it to a file.
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,81 +12,36 @@
 #include <vector>
 
 #include "analysis.h"
+#include "common/test_files.h"
+#include "common/whole_program.h"
 #include "piece/sound.h"
 
 namespace {
+
+const std::string kTool = ZEAL_BINARY_DIR "/tools/render-sound";
 
 struct Render {
   std::vector<float> left, right;
 };
 
-static const char* tool() { return ZEAL_BINARY_DIR "/tools/render-sound"; }
-
-// The piece as render-sound writes it, read back from its WAV file.
-const Render& piece() {
-  static Render r = [] {
-    Render fresh;
-    std::string path = testing::TempDir() + "vv-plume-sound-" + std::to_string(getpid()) + ".wav";
-    std::string command = std::string(tool()) + " " + path + " 2>/dev/null";
-    if (system(command.c_str()) != 0) return fresh;
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return fresh;
-    if (info.channels == 2 && info.samplerate == 44100 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
-      std::vector<float> frames(2 * info.frames);
-      sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
-      for (sf_count_t i = 0; i < got; ++i) {
-        fresh.left.push_back(frames[2 * i]);
-        fresh.right.push_back(frames[2 * i + 1]);
-      }
-    }
-    sf_close(file);
-    remove(path.c_str());
-    return fresh;
-  }();
-  return r;
-}
-
-static std::string run_tool(const std::string& arguments, int* status) {
-  std::string command = std::string(tool()) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char line[512];
-  while (pipe && fgets(line, sizeof line, pipe)) out += line;
-  int raw = pipe ? pclose(pipe) : -1;
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
-}
-
-TEST(RenderSound, ExplainsItselfAndReportsAnUnwritableFile) {
-  int status = 0;
-  std::string help = run_tool("--help", &status);
-  EXPECT_EQ(status, 0);
-  EXPECT_NE(help.find("OUT.wav"), std::string::npos);
-  std::string out = run_tool("/nonexistent-directory/out.wav", &status);
-  EXPECT_NE(status, 0);
-  EXPECT_EQ(out.rfind("ERROR:", 0), 0u) << out;
-}
-
-// The file holds exactly what the audio step renders, block by block.
-static int keep(void* arg, const float* left, const float* right) {
+int keep(void* arg, const float* left, const float* right) {
   auto* r = static_cast<Render*>(arg);
   r->left.insert(r->left.end(), left, left + PIPE_BLOCK);
   r->right.insert(r->right.end(), right, right + PIPE_BLOCK);
   return 1;
 }
 
-TEST(RenderSound, WritesWhatTheStepRenders) {
-  const Render& file = piece();
-  ASSERT_FALSE(file.left.empty()) << "render-sound failed";
-  Render here;
-  ASSERT_TRUE(sound_render_piece(keep, &here));
-  ASSERT_EQ(file.left.size(), here.left.size());
-  EXPECT_EQ(0, memcmp(file.left.data(), here.left.data(), here.left.size() * sizeof(float)));
-  EXPECT_EQ(0, memcmp(file.right.data(), here.right.data(), here.right.size() * sizeof(float)));
+// The piece as the audio step renders it, block by block.
+const Render& piece() {
+  static Render r = [] {
+    Render fresh;
+    sound_render_piece(keep, &fresh);
+    return fresh;
+  }();
+  return r;
 }
 
-static void fft(std::vector<std::complex<double>>& a) {
+void fft(std::vector<std::complex<double>>& a) {
   size_t n = a.size();
   for (size_t i = 1, j = 0; i < n; ++i) {
     size_t bit = n >> 1;
@@ -109,7 +63,7 @@ static void fft(std::vector<std::complex<double>>& a) {
 }
 
 // Energy per MIDI note (a band of one semitone) of 2^17 samples (3 s) from `first`.
-static std::vector<double> note_energies(const std::vector<float>& x, size_t first) {
+std::vector<double> note_energies(const std::vector<float>& x, size_t first) {
   const size_t n = 1 << 17;
   std::vector<std::complex<double>> a(n);
   for (size_t i = 0; i < n; ++i) a[i] = x[first + i] * (0.5 - 0.5 * std::cos(2 * M_PI * i / n));
@@ -125,22 +79,51 @@ static std::vector<double> note_energies(const std::vector<float>& x, size_t fir
   return energy;
 }
 
+}  // namespace
+
+// The tool writes exactly what the step renders, as a float WAV; it explains
+// itself and reports a file it cannot write.
+TEST(RenderSound, WritesWhatTheStepRendersAndReportsAnUnwritableFile) {
+  TempDir dir;
+  Program tool;
+  ASSERT_TRUE(tool.start({kTool, dir.File("piece.wav")}));
+  ASSERT_EQ(tool.wait_exit(60000), 0);
+  SF_INFO info{};
+  SNDFILE* file = sf_open(dir.File("piece.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(std::pair(info.samplerate, info.format), std::pair(44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+  std::vector<float> frames(2 * info.frames);
+  sf_readf_float(file, frames.data(), info.frames);
+  sf_close(file);
+  const Render& r = piece();
+  ASSERT_EQ(frames.size(), 2 * r.left.size());
+  for (size_t i = 0; i < r.left.size(); ++i)
+    ASSERT_TRUE(frames[2 * i] == r.left[i] && frames[2 * i + 1] == r.right[i]) << i;
+
+  ASSERT_TRUE(tool.start({kTool, "--help"}));
+  EXPECT_EQ(tool.wait_exit(10000), 0);
+  EXPECT_NE(tool.output.find("OUT.wav"), std::string::npos);
+  ASSERT_TRUE(tool.start({kTool, "/nonexistent-directory/out.wav"}));
+  EXPECT_NE(tool.wait_exit(10000), 0);
+  EXPECT_EQ(tool.output.rfind("ERROR:", 0), 0u) << tool.output;
+}
+
 TEST(Piece, LastsTheWholePieceAndStaysInRange) {
   const Render& r = piece();
-  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
-  EXPECT_EQ(sound_block_count(), 21190);
+  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK);
+  EXPECT_EQ(sound_block_count(), 21190);  // 123 s
   for (size_t i = 0; i < r.left.size(); ++i) {
     ASSERT_TRUE(std::isfinite(r.left[i]) && std::fabs(r.left[i]) <= 1.8181818f) << i;
     ASSERT_TRUE(std::isfinite(r.right[i]) && std::fabs(r.right[i]) <= 1.8181818f) << i;
   }
-  EXPECT_EQ(rms(r.left.data(), 256), 0.0);        // scene time 0: silent
   EXPECT_EQ(rms(r.left.data(), 750 * 441 / 10), 0.0);  // no pipe before 750 ms
   EXPECT_GT(rms(&r.left[60 * 44100], 44100), 0.05);
 }
 
+// The four strongest notes in the middle of each section are its chord,
+// lowered by five semitones.
 TEST(Piece, MidSectionPeaksAreTheSectionsNotes) {
   const Render& r = piece();
-  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   const int chords[5][4] = {{69, 73, 78, 64}, {71, 76, 78, 66}, {69, 73, 76, 61}, {71, 76, 79, 64}, {71, 74, 78, 64}};
   for (int section = 0; section < 20; ++section) {
     std::set<int> notes;
@@ -152,25 +135,18 @@ TEST(Piece, MidSectionPeaksAreTheSectionsNotes) {
       if (e[m] > e[m - 1] && e[m] > e[m + 1]) peaks.push_back(m);
     std::sort(peaks.begin(), peaks.end(), [&](int a, int b) { return e[a] > e[b]; });
     ASSERT_GE(peaks.size(), 4u);
-    std::set<int> strongest(peaks.begin(), peaks.begin() + 4);
-    EXPECT_EQ(strongest, notes) << "section " << section;
+    EXPECT_EQ(std::set<int>(peaks.begin(), peaks.begin() + 4), notes) << "section " << section;
   }
 }
 
 TEST(Piece, TailDecaysAfterThePipesStop) {
   const Render& r = piece();
-  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   auto level = [&](double from_s) {
     size_t first = (size_t)(from_s * 44100);
     return rms(&r.left[first], 22050) + rms(&r.right[first], 22050);
   };
-  double last = level(120.0);
-  EXPECT_GT(last, 1e-4);
-  for (double s = 120.5; s < 123.0; s += 0.5) {
-    double now = level(s);
-    EXPECT_LT(now, last) << s;
-    last = now;
-  }
+  EXPECT_GT(level(120.0), 1e-4);
+  for (double s = 120.5; s < 123.0; s += 0.5) EXPECT_LT(level(s), level(s - 0.5)) << s;
   EXPECT_LT(level(122.5), 0.1 * level(118.0));
 }
 
@@ -202,10 +178,7 @@ TEST(Piece, NoDenormalsInTheTail) {
 // Pins the rendered output: any change to the sound changes this hash.
 TEST(Piece, OutputIsPinned) {
   const Render& r = piece();
-  ASSERT_EQ(r.left.size(), (size_t)sound_block_count() * PIPE_BLOCK) << "render-sound failed";
   uint64_t h = sample_hash(r.left.data(), r.left.size());
   h = sample_hash(r.right.data(), r.right.size(), h);
   EXPECT_EQ(h, 0xbdc89a7e288b63ceull) << std::hex << h;
 }
-
-}  // namespace
