@@ -12,6 +12,7 @@
 #include "arch/opengl/material.h"
 #include "arch/opengl/ui.h"
 #include "base/vpath.h"
+#include "piece/layer_profile.h"
 #include "piece/origin.h"
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
@@ -157,6 +158,7 @@ static void black_frame(display_frame* frame) {
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  layer_profile_mark(LAYER_CLEAR);
   display_frame_commit(frame);
 }
 
@@ -179,8 +181,10 @@ static void draw_flocks(scene_state* st, display_frame* frame, double s, float k
     opengl_geometry g;
     opengl_geometry_make(&g, frame);
     boids_geometry(flock, &g, tex, c, h, s);
+    layer_profile_mark(LAYER_FLOCKS_CPU);
     particlescene(frame, PARTICLESCENE_BOX | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex,
                   &r->flock_slot);
+    layer_profile_mark(LAYER_FISH);
     opengl_geometry_delete(&g);
   }
 }
@@ -195,8 +199,10 @@ static void draw_particles(scene_state* st, display_frame* frame, double s, floa
   opengl_geometry_make(&g, frame);
   ParticleSystem_define(&st->ps, &g, &r->particletex, &r->palette, cp * fade, s, ramp);
   material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR, {0, 0, 0, 0}, 0};
+  layer_profile_mark(LAYER_PARTICLES_CPU);
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
+  layer_profile_mark(LAYER_PARTICLES);
   opengl_geometry_delete(&g);
 }
 
@@ -224,6 +230,7 @@ static void draw_tint(scene_resources* r, display_frame* frame, float k) {
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
+  layer_profile_mark(LAYER_TINT);
 }
 
 int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
@@ -235,6 +242,7 @@ int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    layer_profile_mark(LAYER_CLEAR);
     draw_flocks(st, frame, s, k, ramp);
     draw_particles(st, frame, s, k, ramp);
     draw_tint(st->res, frame, k);
@@ -276,6 +284,7 @@ int32_t scene_step(App* app) {
       s = now - piece_origin_ms(app);
     }
   }
+  layer_profile_frame(s);
   if (piece_origin_ms(app) < 0.0 || s < 0.0 || st == nullptr) {
     black_frame(frame);
     return APP_STEP;
