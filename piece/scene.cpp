@@ -165,6 +165,10 @@ static void black_frame(display_frame* frame) {
 static void draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
   scene_resources* r = st->res;
   double camera_time = static_cast<double>(ramp) * s;
+  // The box is the one thing drawn with depth, and each copy lies at exactly
+  // the depth of the first: later copies fail the depth test on every sample
+  // and change nothing, so only the first flock's layer draws it.
+  uint32_t box = PARTICLESCENE_BOX;
   for (int32_t i = 0; i < SCENE_FLOCKS; ++i) {
     float h = timeline_flock_height(k, i);
     if (!timeline_flock_shown(h)) continue;
@@ -182,10 +186,10 @@ static void draw_flocks(scene_state* st, display_frame* frame, double s, float k
     opengl_geometry_make(&g, frame);
     boids_geometry(flock, &g, tex, c, h, s);
     layer_profile_mark(LAYER_FLOCKS_CPU);
-    particlescene(frame, PARTICLESCENE_BOX | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex,
-                  &r->flock_slot);
+    particlescene(frame, box | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex, &r->flock_slot);
     layer_profile_mark(LAYER_FISH);
     opengl_geometry_delete(&g);
+    box = 0;
   }
 }
 
