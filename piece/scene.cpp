@@ -162,13 +162,15 @@ static void black_frame(display_frame* frame) {
   display_frame_commit(frame);
 }
 
-static void draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
+// Whether any flock layer was drawn.
+static bool draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
   scene_resources* r = st->res;
   double camera_time = static_cast<double>(ramp) * s;
   // The box is the one thing drawn with depth, and each copy lies at exactly
   // the depth of the first: later copies fail the depth test on every sample
   // and change nothing, so only the first flock's layer draws it.
   uint32_t box = PARTICLESCENE_BOX;
+  bool drawn = false;
   for (int32_t i = 0; i < SCENE_FLOCKS; ++i) {
     float h = timeline_flock_height(k, i);
     if (!timeline_flock_shown(h)) continue;
@@ -190,10 +192,13 @@ static void draw_flocks(scene_state* st, display_frame* frame, double s, float k
     layer_profile_mark(LAYER_FISH);
     opengl_geometry_delete(&g);
     box = 0;
+    drawn = true;
   }
+  return drawn;
 }
 
-static void draw_particles(scene_state* st, display_frame* frame, double s, float k, float ramp) {
+// Whether any particle was drawn.
+static bool draw_particles(scene_state* st, display_frame* frame, double s, float k, float ramp) {
   scene_resources* r = st->res;
   double fade = timeline_particle_fade(s);
   int32_t palette_size = r->palette.height > 0 ? r->palette.width : 0;
@@ -207,7 +212,9 @@ static void draw_particles(scene_state* st, display_frame* frame, double s, floa
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
   layer_profile_mark(LAYER_PARTICLES);
+  bool drawn = g.valid && g.vertex_count > 0;
   opengl_geometry_delete(&g);
+  return drawn;
 }
 
 static void draw_tint(scene_resources* r, display_frame* frame, float k) {
@@ -247,9 +254,11 @@ int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     layer_profile_mark(LAYER_CLEAR);
-    draw_flocks(st, frame, s, k, ramp);
-    draw_particles(st, frame, s, k, ramp);
-    draw_tint(st->res, frame, k);
+    bool flocks = draw_flocks(st, frame, s, k, ramp);
+    bool particles = draw_particles(st, frame, s, k, ramp);
+    // Once the tint is black (the piece's last seconds), over a frame still
+    // black it only blends black with black.
+    if (flocks || particles || 0.5f * k > 0.0f) draw_tint(st->res, frame, k);
   }
   display_frame_commit(frame);
   return s >= SCENE_END_MS ? APP_END : APP_STEP;
