@@ -110,6 +110,7 @@ void particlescene_release(void** slot) {
 void particlescene_material_off(const material* m) {
   if ((m->flags & MATERIAL_PROGRAM) && glUseProgram != nullptr) glUseProgram(0);
   if (m->flags & (MATERIAL_BLEND | MATERIAL_ADDITIVE)) glDisable(GL_BLEND);
+  if (m->flags & MATERIAL_SKIP_TRANSPARENT) glDisable(GL_ALPHA_TEST);
   glDisable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
   if (m->flags & MATERIAL_NO_MULTISAMPLE) glEnable(GL_MULTISAMPLE);

@@ -207,7 +207,11 @@ static bool draw_particles(scene_state* st, display_frame* frame, double s, floa
   opengl_geometry g;
   opengl_geometry_make(&g, frame);
   ParticleSystem_define(&st->ps, &g, &r->particletex, &r->palette, cp * fade, s, ramp);
-  material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR, {0, 0, 0, 0}, 0};
+  // Most of each particle's square is transparent: its fragments would add
+  // nothing, and dropping them spares the renderer their blending.
+  material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR |
+                 MATERIAL_SKIP_TRANSPARENT,
+             {0, 0, 0, 0}, 0};
   layer_profile_mark(LAYER_PARTICLES_CPU);
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
