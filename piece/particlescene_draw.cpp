@@ -8,6 +8,7 @@
 #include "arch/opengl/display.h"
 #include "arch/opengl/texture.h"
 #include "arch/opengl/trace.h"
+#include "piece/layer_profile.h"
 #include "piece/particlescene.h"
 
 static const char* const SOURCE = "piece/particlescene";
@@ -109,6 +110,7 @@ void particlescene_release(void** slot) {
 void particlescene_material_off(const material* m) {
   if ((m->flags & MATERIAL_PROGRAM) && glUseProgram != nullptr) glUseProgram(0);
   if (m->flags & (MATERIAL_BLEND | MATERIAL_ADDITIVE)) glDisable(GL_BLEND);
+  if (m->flags & MATERIAL_SKIP_TRANSPARENT) glDisable(GL_ALPHA_TEST);
   glDisable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
   if (m->flags & MATERIAL_NO_MULTISAMPLE) glEnable(GL_MULTISAMPLE);
@@ -145,6 +147,7 @@ void particlescene(display_frame* frame, uint32_t flags, double camera_time,
     opengl_geometry_draw(&st->box);
     particlescene_material_off(&st->scene_material);
     glPopMatrix();
+    layer_profile_mark(LAYER_BOX);
   }
   if ((flags & PARTICLESCENE_FLOOR) && st->floor.valid) {
     material_on(&st->scene_material);

@@ -12,6 +12,7 @@
 #include "arch/opengl/material.h"
 #include "arch/opengl/ui.h"
 #include "base/vpath.h"
+#include "piece/layer_profile.h"
 #include "piece/origin.h"
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
@@ -167,12 +168,19 @@ static void black_frame(display_frame* frame) {
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  layer_profile_mark(LAYER_CLEAR);
   display_frame_commit(frame);
 }
 
-static void draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
+// Whether any flock layer was drawn.
+static bool draw_flocks(scene_state* st, display_frame* frame, double s, float k, float ramp) {
   scene_resources* r = st->res;
   double camera_time = static_cast<double>(ramp) * s;
+  // The box is the one thing drawn with depth, and each copy lies at exactly
+  // the depth of the first: later copies fail the depth test on every sample
+  // and change nothing, so only the first flock's layer draws it.
+  uint32_t box = PARTICLESCENE_BOX;
+  bool drawn = false;
   for (int32_t i = 0; i < SCENE_FLOCKS; ++i) {
     float h = timeline_flock_height(k, i);
     if (!timeline_flock_shown(h)) continue;
@@ -189,13 +197,18 @@ static void draw_flocks(scene_state* st, display_frame* frame, double s, float k
     opengl_geometry g;
     opengl_geometry_make(&g, frame);
     boids_geometry(flock, &g, tex, c, h, s);
-    particlescene(frame, PARTICLESCENE_BOX | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex,
-                  &r->flock_slot);
+    layer_profile_mark(LAYER_FLOCKS_CPU);
+    particlescene(frame, box | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex, &r->flock_slot);
+    layer_profile_mark(LAYER_FISH);
     opengl_geometry_delete(&g);
+    box = 0;
+    drawn = true;
   }
+  return drawn;
 }
 
-static void draw_particles(scene_state* st, display_frame* frame, double s, float k, float ramp) {
+// Whether any particle was drawn.
+static bool draw_particles(scene_state* st, display_frame* frame, double s, float k, float ramp) {
   scene_resources* r = st->res;
   double fade = timeline_particle_fade(s);
   int32_t palette_size = r->palette.height > 0 ? r->palette.width : 0;
@@ -204,10 +217,18 @@ static void draw_particles(scene_state* st, display_frame* frame, double s, floa
   opengl_geometry g;
   opengl_geometry_make(&g, frame);
   ParticleSystem_define(&st->ps, &g, &r->particletex, &r->palette, cp * fade, s, ramp);
-  material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR, {0, 0, 0, 0}, 0};
+  // Most of each particle's square is transparent: its fragments would add
+  // nothing, and dropping them spares the renderer their blending.
+  material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR |
+                 MATERIAL_SKIP_TRANSPARENT,
+             {0, 0, 0, 0}, 0};
+  layer_profile_mark(LAYER_PARTICLES_CPU);
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
+  layer_profile_mark(LAYER_PARTICLES);
+  bool drawn = g.valid && g.vertex_count > 0;
   opengl_geometry_delete(&g);
+  return drawn;
 }
 
 static void draw_tint(scene_resources* r, display_frame* frame, float k) {
@@ -234,6 +255,7 @@ static void draw_tint(scene_resources* r, display_frame* frame, float k) {
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
+  layer_profile_mark(LAYER_TINT);
 }
 
 int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
@@ -245,9 +267,12 @@ int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    draw_flocks(st, frame, s, k, ramp);
-    draw_particles(st, frame, s, k, ramp);
-    draw_tint(st->res, frame, k);
+    layer_profile_mark(LAYER_CLEAR);
+    bool flocks = draw_flocks(st, frame, s, k, ramp);
+    bool particles = draw_particles(st, frame, s, k, ramp);
+    // Once the tint is black (the piece's last seconds), over a frame still
+    // black it only blends black with black.
+    if (flocks || particles || 0.5f * k > 0.0f) draw_tint(st->res, frame, k);
   }
   display_frame_commit(frame);
   return s >= SCENE_END_MS ? APP_END : APP_STEP;
@@ -286,6 +311,7 @@ int32_t scene_step(App* app) {
       s = now - piece_origin_ms(app);
     }
   }
+  layer_profile_frame(s);
   if (piece_origin_ms(app) < 0.0 || s < 0.0 || st == nullptr) {
     black_frame(frame);
     return APP_STEP;

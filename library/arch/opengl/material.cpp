@@ -44,6 +44,13 @@ void material_on(material* m) {
     glDisable(GL_BLEND);
   }
 
+  if (m->flags & MATERIAL_SKIP_TRANSPARENT) {
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0.0f);
+  } else {
+    glDisable(GL_ALPHA_TEST);
+  }
+
   if (m->flags & MATERIAL_NO_DEPTH) {
     glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);

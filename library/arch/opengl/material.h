@@ -11,6 +11,10 @@ enum : uint32_t {
   MATERIAL_KEEP_COLOUR = 32,
   MATERIAL_PROGRAM = 64,    // cleared when the program does not exist
   MATERIAL_REPEAT = 128,
+  // Fragments of alpha 0 are dropped. Under either blend they leave the
+  // picture as it was, so for a blended material this only spares the
+  // renderer their blending.
+  MATERIAL_SKIP_TRANSPARENT = 256,
 };
 
 struct material {
