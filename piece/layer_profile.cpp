@@ -10,8 +10,8 @@
 
 namespace {
 
-const char* const NAMES[LAYER_PARTS] = {"outside", "clear", "flocks-cpu", "box", "fish",
-                                        "particles-cpu", "particles", "tint"};
+const char* const NAMES[LAYER_PARTS] = {"outside", "clear", "flocks-cpu", "flocks", "particles-cpu",
+                                        "particles", "tint"};
 constexpr double REPORT_EVERY_MS = 5000.0;
 constexpr int MAX_RENDERERS = 16;
 
@@ -24,8 +24,9 @@ struct instant {
   double others = 0.0;  // the process's other threads: file writers, sound
 };
 
-struct profile {
-  bool on = getenv("ZEAL_PROFILE_LAYERS") != nullptr;
+}  // namespace
+
+struct layer_profile {
   bool started = false;
   instant last;
   clockid_t renderers[MAX_RENDERERS];
@@ -36,7 +37,7 @@ struct profile {
   double first_s = 0.0, last_s = 0.0;
 };
 
-profile the;
+namespace {
 
 double ms_of(clockid_t clock) {
   timespec t{};
@@ -46,8 +47,8 @@ double ms_of(clockid_t clock) {
 
 // Mesa's software renderer names its threads "llvmpipe-N"; Linux gives every
 // thread of the process a processor clock reachable from its id.
-void find_renderers() {
-  the.renderer_count = 0;
+void find_renderers(layer_profile* p) {
+  p->renderer_count = 0;
   DIR* tasks = opendir("/proc/self/task");
   if (tasks == nullptr) return;
   while (dirent* entry = readdir(tasks)) {
@@ -57,72 +58,78 @@ void find_renderers() {
     if (comm == nullptr) continue;
     bool renderer = fgets(name, sizeof name, comm) != nullptr && strncmp(name, "llvmpipe", 8) == 0;
     fclose(comm);
-    if (renderer && the.renderer_count < MAX_RENDERERS) {
+    if (renderer && p->renderer_count < MAX_RENDERERS) {
       auto tid = static_cast<clockid_t>(atoi(entry->d_name));
-      the.renderers[the.renderer_count++] = (~tid << 3) | 6;  // the thread's scheduler clock
+      p->renderers[p->renderer_count++] = (~tid << 3) | 6;  // the thread's scheduler clock
     }
   }
   closedir(tasks);
 }
 
-instant now() {
+instant now(const layer_profile* p) {
   instant i;
   i.wall = ms_of(CLOCK_MONOTONIC);
   i.main = ms_of(CLOCK_THREAD_CPUTIME_ID);
   i.cpu = i.main;
-  for (int r = 0; r < the.renderer_count; ++r) i.cpu += ms_of(the.renderers[r]);
+  for (int r = 0; r < p->renderer_count; ++r) i.cpu += ms_of(p->renderers[r]);
   i.others = ms_of(CLOCK_PROCESS_CPUTIME_ID) - i.cpu;
   return i;
 }
 
-void report() {
+void report(layer_profile* p) {
   instant total;
-  for (const instant& sum : the.sums)
+  for (const instant& sum : p->sums)
     total.wall += sum.wall, total.cpu += sum.cpu, total.main += sum.main, total.others += sum.others;
-  double n = the.frames;
+  double n = p->frames;
   fprintf(stderr,
           "layers s %.0f..%.0f, %d frames, %d renderer threads, ms/frame wall %.2f cpu %.2f "
           "(main thread %.2f, other threads %.2f), idle glFinish %.3f; "
           "per part wall/cpu/main-thread cpu (cpu share):",
-          the.first_s, the.last_s, the.frames, the.renderer_count, total.wall / n, total.cpu / n,
-          total.main / n, total.others / n, the.idle_finish / n);
+          p->first_s, p->last_s, p->frames, p->renderer_count, total.wall / n, total.cpu / n,
+          total.main / n, total.others / n, p->idle_finish / n);
   for (int i = 0; i < LAYER_PARTS; ++i)
-    fprintf(stderr, " %s %.1f/%.1f/%.1f (%.0f%%)", NAMES[i], the.sums[i].wall / n,
-            the.sums[i].cpu / n, the.sums[i].main / n,
-            total.cpu > 0.0 ? 100.0 * the.sums[i].cpu / total.cpu : 0.0);
+    fprintf(stderr, " %s %.1f/%.1f/%.1f (%.0f%%)", NAMES[i], p->sums[i].wall / n,
+            p->sums[i].cpu / n, p->sums[i].main / n,
+            total.cpu > 0.0 ? 100.0 * p->sums[i].cpu / total.cpu : 0.0);
   fprintf(stderr, "\n");
-  for (instant& sum : the.sums) sum = instant{};
-  the.idle_finish = 0.0;
-  the.frames = 0;
+  for (instant& sum : p->sums) sum = instant{};
+  p->idle_finish = 0.0;
+  p->frames = 0;
 }
 
 }  // namespace
 
-void layer_profile_mark(layer_part finished) {
-  if (!the.on) return;
-  glFinish();
-  if (the.renderer_count < 0) find_renderers();
-  instant t = now();
-  if (the.started) {
-    the.sums[finished].wall += t.wall - the.last.wall;
-    the.sums[finished].cpu += t.cpu - the.last.cpu;
-    the.sums[finished].main += t.main - the.last.main;
-    the.sums[finished].others += t.others - the.last.others;
-  }
-  the.last = t;
-  the.started = true;
+layer_profile* layer_profile_make() {
+  return getenv("ZEAL_PROFILE_LAYERS") != nullptr ? new layer_profile{} : nullptr;
 }
 
-void layer_profile_frame(double s) {
-  if (!the.on) return;
-  layer_profile_mark(LAYER_OUTSIDE);
-  if (the.frames > 0 && s - the.first_s >= REPORT_EVERY_MS) report();
-  if (the.frames == 0) the.first_s = s;
-  the.last_s = s;
-  the.frames += 1;
+void layer_profile_free(layer_profile* p) { delete p; }
+
+void layer_profile_mark(layer_profile* p, layer_part finished) {
+  if (p == nullptr) return;
+  glFinish();
+  if (p->renderer_count < 0) find_renderers(p);
+  instant t = now(p);
+  if (p->started) {
+    p->sums[finished].wall += t.wall - p->last.wall;
+    p->sums[finished].cpu += t.cpu - p->last.cpu;
+    p->sums[finished].main += t.main - p->last.main;
+    p->sums[finished].others += t.others - p->last.others;
+  }
+  p->last = t;
+  p->started = true;
+}
+
+void layer_profile_frame(layer_profile* p, double s) {
+  if (p == nullptr) return;
+  layer_profile_mark(p, LAYER_OUTSIDE);
+  if (p->frames > 0 && s - p->first_s >= REPORT_EVERY_MS) report(p);
+  if (p->frames == 0) p->first_s = s;
+  p->last_s = s;
+  p->frames += 1;
   // A second wait finds the renderer idle: its cost is the measuring's own.
   glFinish();
-  instant t = now();
-  the.idle_finish += t.wall - the.last.wall;
-  the.last = t;
+  instant t = now(p);
+  p->idle_finish += t.wall - p->last.wall;
+  p->last = t;
 }

@@ -8,7 +8,6 @@
 #include "arch/opengl/display.h"
 #include "arch/opengl/texture.h"
 #include "arch/opengl/trace.h"
-#include "piece/layer_profile.h"
 #include "piece/particlescene.h"
 
 static const char* const SOURCE = "piece/particlescene";
@@ -147,7 +146,6 @@ void particlescene(display_frame* frame, uint32_t flags, double camera_time,
     opengl_geometry_draw(&st->box);
     particlescene_material_off(&st->scene_material);
     glPopMatrix();
-    layer_profile_mark(LAYER_BOX);
   }
   if ((flags & PARTICLESCENE_FLOOR) && st->floor.valid) {
     material_on(&st->scene_material);

@@ -33,7 +33,10 @@ image scene_load_image(const char* path) {
 
 scene_resources* scene_resources_make() {
   auto* r = static_cast<scene_resources*>(calloc(1, sizeof(scene_resources)));
-  if (r != nullptr) r->perftest = perftest_scene_make();
+  if (r != nullptr) {
+    r->perftest = perftest_scene_make();
+    r->profile = layer_profile_make();
+  }
   return r;
 }
 
@@ -45,6 +48,7 @@ void scene_resources_free(scene_resources* r) {
   particlescene_release(&r->flock_slot);
   particlescene_release(&r->particle_slot);
   ui_destroy(&r->interface);
+  layer_profile_free(r->profile);
   free(r);
 }
 
@@ -163,12 +167,12 @@ int32_t scene_step_score(scene_state* st, double s) {
   return steps;
 }
 
-static void black_frame(display_frame* frame) {
+static void black_frame(display_frame* frame, layer_profile* profile) {
   display_frame_define(frame, nullptr);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  layer_profile_mark(LAYER_CLEAR);
+  layer_profile_mark(profile, LAYER_CLEAR);
   display_frame_commit(frame);
 }
 
@@ -197,9 +201,9 @@ static bool draw_flocks(scene_state* st, display_frame* frame, double s, float k
     opengl_geometry g;
     opengl_geometry_make(&g, frame);
     boids_geometry(flock, &g, tex, c, h, s);
-    layer_profile_mark(LAYER_FLOCKS_CPU);
+    layer_profile_mark(r->profile, LAYER_FLOCKS_CPU);
     particlescene(frame, box | PARTICLESCENE_NOCLEAR, camera_time, &g, k, &m, tex, &r->flock_slot);
-    layer_profile_mark(LAYER_FISH);
+    layer_profile_mark(r->profile, LAYER_FLOCKS);
     opengl_geometry_delete(&g);
     box = 0;
     drawn = true;
@@ -222,10 +226,10 @@ static bool draw_particles(scene_state* st, display_frame* frame, double s, floa
   material m{MATERIAL_ADDITIVE | MATERIAL_NO_MULTISAMPLE | MATERIAL_KEEP_COLOUR |
                  MATERIAL_SKIP_TRANSPARENT,
              {0, 0, 0, 0}, 0};
-  layer_profile_mark(LAYER_PARTICLES_CPU);
+  layer_profile_mark(r->profile, LAYER_PARTICLES_CPU);
   particlescene(frame, PARTICLESCENE_NOCLEAR, static_cast<double>(ramp) * s, &g, k, &m,
                 &r->particletex, &r->particle_slot);
-  layer_profile_mark(LAYER_PARTICLES);
+  layer_profile_mark(r->profile, LAYER_PARTICLES);
   bool drawn = g.valid && g.vertex_count > 0;
   opengl_geometry_delete(&g);
   return drawn;
@@ -255,7 +259,7 @@ static void draw_tint(scene_resources* r, display_frame* frame, float k) {
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glMatrixMode(GL_MODELVIEW);
-  layer_profile_mark(LAYER_TINT);
+  layer_profile_mark(r->profile, LAYER_TINT);
 }
 
 int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
@@ -267,7 +271,7 @@ int32_t scene_draw(scene_state* st, display_frame* frame, double s) {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    layer_profile_mark(LAYER_CLEAR);
+    layer_profile_mark(st->res->profile, LAYER_CLEAR);
     bool flocks = draw_flocks(st, frame, s, k, ramp);
     bool particles = draw_particles(st, frame, s, k, ramp);
     // Once the tint is black (the piece's last seconds), over a frame still
@@ -285,7 +289,7 @@ int32_t scene_step(App* app) {
   piece_shared* piece = piece_of(app);
   scene_resources* r = piece != nullptr ? piece->resources : nullptr;
   if (r == nullptr) {
-    black_frame(frame);
+    black_frame(frame, nullptr);
     return APP_STEP;
   }
   double now = display_frame_in_ms(frame);
@@ -311,9 +315,9 @@ int32_t scene_step(App* app) {
       s = now - piece_origin_ms(app);
     }
   }
-  layer_profile_frame(s);
+  layer_profile_frame(r->profile, s);
   if (piece_origin_ms(app) < 0.0 || s < 0.0 || st == nullptr) {
-    black_frame(frame);
+    black_frame(frame, r->profile);
     return APP_STEP;
   }
   int32_t result = scene_draw(st, frame, s);

@@ -33,6 +33,8 @@ struct scene_state {
 
 // Made on the first display begin and kept until the app ends; the textures
 // are made again on every begin (each window has a context of its own).
+struct layer_profile;
+
 struct scene_resources {
   prng particles_prng;  // 10116141
   prng flocks_prng;     // 2393237
@@ -47,6 +49,7 @@ struct scene_resources {
   struct ui* interface;  // made and attached once per process, for mouse input
   int32_t ui_made;
   float flash[3];
+  layer_profile* profile;  // null unless measuring
   void* flock_slot;     // particlescene state shared by the flock layers
   void* particle_slot;  // and the particle layer's
   int32_t init_p;       // the performance test has been begun

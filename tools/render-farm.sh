@@ -141,7 +141,7 @@ fi
     >"$dir/parts/jobs.out" 2>&1) &
 farm=$!
 trap 'kill -INT $farm 2>/dev/null' INT TERM
-end="\n"
+end=$'\n'
 [ -t 2 ] && end=""
 while kill -0 "$farm" 2>/dev/null; do
   sleep "$([ -t 2 ] && echo 1 || echo 10)"
