@@ -7,6 +7,7 @@
 #include "app/bus.h"
 #include "io/midi_decode.h"
 #include "io/midi_event.h"
+#include "tests/common/midi_flood.h"
 
 namespace {
 
@@ -16,16 +17,21 @@ int32_t read_all(uint32_t, uint32_t, App* app) {
   return APP_STEP;
 }
 
+// An app with only the control stream and its bus, read whole at every tick.
+void make_control_bus(App* app) {
+  app->config.streams = APP_STREAM_CONTROL_IN;
+  app->handler = read_all;
+  app->bus_lock.store(1);
+  app_bus_make(app);
+}
+
 }  // namespace
 
 // A control tick that moves a full producer ring (64 events) to the consumer
 // and lets the handler read them: the most a tick ever carries per source.
 static void BM_ControlTickFullRing(benchmark::State& state) {
   App app{};
-  app.config.streams = APP_STREAM_CONTROL_IN;
-  app.handler = read_all;
-  app.bus_lock.store(1);
-  app_bus_make(&app);
+  make_control_bus(&app);
   midi_event e;
   noteon(&e, 0, 60, 100);
   for (auto _ : state) {
@@ -55,18 +61,8 @@ BENCHMARK(BM_DecodePacket);
 // fills the control bus and counts the rest. Must stay well under 1 ms.
 static void BM_MidiInLargePacket(benchmark::State& state) {
   App app{};
-  app.config.streams = APP_STREAM_CONTROL_IN;
-  app.handler = read_all;
-  app.bus_lock.store(1);
-  app_bus_make(&app);
-  std::vector<uint8_t> notes(30000);
-  for (size_t i = 0; i + 2 < notes.size(); i += 3) {
-    notes[i] = 0x90;
-    notes[i + 1] = static_cast<uint8_t>(i / 3 % 128);
-    notes[i + 2] = 100;
-  }
-  std::vector<uint8_t> packet(MIDI_PACKET_HEADER + notes.size());
-  midi_packet_write(packet.data(), 0, notes.data(), static_cast<int32_t>(notes.size()));
+  make_control_bus(&app);
+  std::vector<uint8_t> packet = midi_flood_packet(30000, 100);
   for (auto _ : state) {
     app_midifn(&app, packet.data());
     state.PauseTiming();

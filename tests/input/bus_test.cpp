@@ -9,6 +9,7 @@
 #include "app/app_input.h"
 #include "app/bus.h"
 #include "base/thread.h"
+#include "common/midi_flood.h"
 #include "io/midi_event.h"
 
 using testing::internal::CaptureStdout;
@@ -215,14 +216,7 @@ TEST(Bus, ConcurrentProducerLosesNothingThatFitsAndNeverTears) {
 // background thread's call.
 TEST(Bus, MidiInDecodesABoundedPacketAndReportsWhatItCouldNotHandOnOnce) {
   Bus bus;
-  std::vector<uint8_t> notes(30000);
-  for (size_t i = 0; i + 2 < notes.size(); i += 3) {
-    notes[i] = 0x90;
-    notes[i + 1] = static_cast<uint8_t>(i / 3 % 128);
-    notes[i + 2] = 1;
-  }
-  std::vector<uint8_t> packet(MIDI_PACKET_HEADER + notes.size());
-  midi_packet_write(packet.data(), 0, notes.data(), static_cast<int32_t>(notes.size()));
+  std::vector<uint8_t> packet = midi_flood_packet(30000, 1);
   CaptureStdout();
   app_midi_report(&bus.app);  // nothing counted yet
   app_midifn(&bus.app, packet.data());

@@ -44,6 +44,15 @@ struct MidiPeer {
   RtMidiIn in{RtMidi::UNIX_JACK, "peer"};
   RtMidiOut out{RtMidi::UNIX_JACK, "peer"};
 
+  // RtMidi's JACK ports free their buffers while JACK's process thread may
+  // still be in a cycle that read the port before it closed: closed first
+  // and given a few cycles, the ports are idle when they are destroyed.
+  ~MidiPeer() {
+    out.closePort();
+    in.closePort();
+    inthread_sleep(50);
+  }
+
   static void receive(double, std::vector<unsigned char>* m, void* user) {
     auto* peer = static_cast<MidiPeer*>(user);
     uint64_t at = midi_host_time();
