@@ -87,7 +87,7 @@ struct App {
   midi_device* midi_in;
   midi_device* midi_out;
   avstream_channel* midi_out_channel;
-  double midi_out_ms;
+  std::atomic<double> midi_out_ms;  // also read by the clock thread
   uint64_t midi_out_ticks;
   thread_handle midi_out_thread;
   display_device* display;

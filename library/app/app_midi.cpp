@@ -76,10 +76,10 @@ void* midiout_thread(void* arg) {
         app->handler(APP_STREAM_MIDI_OUT, APP_END, app);
         app_quit(app, APP_STREAM_MIDI_OUT);
       }
-      if (channel != nullptr)
-        avstream_channel_advance(channel, app->midi_out_ms, app->midi_out_ms + kTickMs);
+      double ms = app->midi_out_ms.load();
+      if (channel != nullptr) avstream_channel_advance(channel, ms, ms + kTickMs);
       app->midi_out_ticks += 1;
-      app->midi_out_ms += kTickMs;
+      app->midi_out_ms.store(ms + kTickMs);
     }
     inthread_sleep(kTickMs);
   }

@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -15,9 +17,11 @@ struct perf_statistic {
   int index;
 };
 
-// The log is one per process: every module writes its timing lines to it.
+// The log is one per process: every module writes its timing lines to it,
+// from the display, sound and writer threads alike.
 struct perf_log_state {
-  int disabled = 0;
+  std::atomic<int> disabled = 0;
+  std::mutex lock;   // the file and its name
   std::string name;  // empty: standard output
   FILE* stream = nullptr;
   perf_statistic statistics[2] = {{"display-ms", {}, {}, {}, 0}, {"cpu-ms", {}, {}, {}, 0}};
@@ -37,6 +41,7 @@ void perf_logenable(int on) { the_log.disabled = on == 0; }
 
 void perf_logfile(const char* name) {
   std::string wanted = name != nullptr ? name : "";
+  std::lock_guard<std::mutex> hold(the_log.lock);
   if (wanted == the_log.name && the_log.stream != nullptr) return;
   the_log.name = wanted;
   if (the_log.stream != nullptr && the_log.stream != stdout) fclose(the_log.stream);
@@ -52,6 +57,7 @@ void perf_log(const char* format, ...) {
 }
 
 void perf_log_va(const char* format, va_list arguments) {
+  std::lock_guard<std::mutex> hold(the_log.lock);
   if (the_log.stream == nullptr) {
     if (!the_log.name.empty()) the_log.stream = fopen(the_log.name.c_str(), "wb");
     if (the_log.stream == nullptr) the_log.stream = stdout;

@@ -6,12 +6,11 @@ void stop_raise(stop_request* stop, int32_t status) {
   int32_t seen = stop->status.load();
   while (status > seen && !stop->status.compare_exchange_weak(seen, status)) {
   }
-  {
-    // Under the lock, so that a waiter between its check and its sleep
-    // cannot miss the wake-up.
-    std::lock_guard<std::mutex> hold(stop->lock);
-    stop->raised.store(1);
-  }
+  // Under the lock, so that a waiter between its check and its sleep cannot
+  // miss the wake-up, and so that a woken main thread, which may free the
+  // request, waits until the notification is done with it.
+  std::lock_guard<std::mutex> hold(stop->lock);
+  stop->raised.store(1);
   stop->woken.notify_all();
 }
 

@@ -1,6 +1,6 @@
 // The audio side of the piece's handler as the runtime drives it. Its step
-// must not allocate: malloc and friends are counted here (not under
-// AddressSanitizer, which owns them there).
+// must not allocate: malloc and friends are counted here (not under a
+// sanitizer, which owns them there).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +13,9 @@
 #include "piece/origin.h"
 #include "piece/sound.h"
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SANITIZER_OWNS_MALLOC 1
+#else
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
 extern "C" void* __libc_realloc(void*, size_t);
@@ -87,7 +89,7 @@ TEST_F(SoundRun, MakesStepsAndFrees) {
 // A stretch with every pipe busy, section changes and the reverberation's
 // first blocks.
 TEST_F(SoundRun, StepsAllocateNothing) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(SANITIZER_OWNS_MALLOC)
   GTEST_SKIP() << "allocation counting needs the plain allocator";
 #else
   app->audio_frame = &frame;

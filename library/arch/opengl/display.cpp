@@ -4,6 +4,7 @@
 #include <GL/freeglut.h>
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -46,9 +47,11 @@ int is_own_device(const display_io* io, const display_device* device) {
   return 0;
 }
 
+// On the clock's thread, while the display thread presents frames.
 double device_base_telltime(void* arg) {
   auto* io = static_cast<display_io*>(arg);
-  return io->frames[io->current].shown_at;
+  int32_t current = std::atomic_ref<int32_t>(io->current).load(std::memory_order_acquire);
+  return std::atomic_ref<double>(io->frames[current].shown_at).load(std::memory_order_relaxed);
 }
 
 }  // namespace

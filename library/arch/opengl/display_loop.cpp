@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,7 +187,7 @@ void display_loop_step(display_io_handle* handle) {
   double now = io->presentation_offset + (t - frame->start);
   if (io->frame_counter == 0) {
     previous->start = frame->start = t;
-    previous->shown_at = -io->period;
+    std::atomic_ref<double>(previous->shown_at).store(-io->period, std::memory_order_relaxed);
     now = io->presentation_offset;
   } else {
     // Paced from the device time at which the last frame was begun: pacing
@@ -243,10 +244,11 @@ void display_loop_step(display_io_handle* handle) {
     // Offline, nobody looks at the window: the frame is in its file already.
     if (!device->offline) glutSwapBuffers();
     double shown = device->offline ? io->period + previous->shown_at : io->clock() - frame->start;
-    frame->shown_at = shown;
+    // The clock's thread reads the presented frame's time (device_base_telltime).
+    std::atomic_ref<double>(frame->shown_at).store(shown, std::memory_order_relaxed);
     if (io->channel != nullptr) avstream_channel_advance(io->channel, shown, shown + io->period);
     count_frame(io, frame, previous, n);
-    io->current = n;
+    std::atomic_ref<int32_t>(io->current).store(n, std::memory_order_release);
     io->frame_counter += 1;
     if (device->offline && range_has_end(io) && io->rolled_frames >= io->range_to) {
       finish_range(io);
