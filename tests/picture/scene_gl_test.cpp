@@ -15,7 +15,9 @@
 #include "graphics/gl_fixture.h"
 #include "piece/boids.h"
 #include "piece/particles.h"
+#include "piece/origin.h"
 #include "piece/particlescene.h"
+#include "piece/scene.h"
 #include "picture_test_util.h"
 
 namespace {
@@ -109,6 +111,28 @@ TEST_F(SceneGl, FlockInTheBoxThenParticlesInFront) {
   texture_delete(&particle);
   boids_destroy(flock);
   free(flock);
+}
+
+// Alt+Return makes the window again: the scene ends and begins in the new
+// one, and the palette the end let go is loaded again, not left empty.
+TEST_F(SceneGl, ABeginAfterAnEndLoadsThePaletteAgain) {
+  setenv("ZEAL_RPATH", ZEAL_SOURCE_DIR "/resources", 1);
+  App app{};
+  piece_shared piece{};
+  app.state[app_stream_index(APP_STREAM_APP)] = &piece;
+  for (int begin = 0; begin < 2; ++begin) {
+    testing::internal::CaptureStdout();
+    scene_begin(&app);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(piece.resources, nullptr);
+    EXPECT_EQ(piece.resources->palette.width, 64) << "begin " << begin;
+    scene_end(&app);
+  }
+  auto* st = static_cast<scene_state*>(app.state[app_stream_index(APP_STREAM_DISPLAY)]);
+  scene_free(st);
+  free(st);
+  scene_resources_free(piece.resources);
+  unsetenv("ZEAL_RPATH");
 }
 
 TEST(TextureExtent, ImageShareOfPowerOfTwoStorage) {
