@@ -18,12 +18,14 @@ struct perf_statistic {
 };
 
 // The log is one per process: every module writes its timing lines to it,
-// from the display, sound and writer threads alike.
+// from the display, sound and writer threads alike. The file is named before
+// the outputs start and opened by the first line; only that opening is
+// locked, so a line written from the audio callback waits on nothing of ours.
 struct perf_log_state {
   std::atomic<int> disabled = 0;
-  std::mutex lock;   // the file and its name
-  std::string name;  // empty: standard output
-  FILE* stream = nullptr;
+  std::mutex opening;  // the name and the opening of its file
+  std::string name;    // empty: standard output
+  std::atomic<FILE*> stream = nullptr;
   perf_statistic statistics[2] = {{"display-ms", {}, {}, {}, 0}, {"cpu-ms", {}, {}, {}, 0}};
 };
 perf_log_state the_log;
@@ -35,17 +37,28 @@ perf_statistic* find_statistic(const char* name) {
   return nullptr;
 }
 
+FILE* open_stream() {
+  std::lock_guard<std::mutex> hold(the_log.opening);
+  FILE* out = the_log.stream.load();
+  if (out != nullptr) return out;  // opened by another thread meanwhile
+  if (!the_log.name.empty()) out = fopen(the_log.name.c_str(), "wb");
+  if (out == nullptr) out = stdout;
+  the_log.stream.store(out);
+  return out;
+}
+
 }  // namespace
 
 void perf_logenable(int on) { the_log.disabled = on == 0; }
 
 void perf_logfile(const char* name) {
   std::string wanted = name != nullptr ? name : "";
-  std::lock_guard<std::mutex> hold(the_log.lock);
-  if (wanted == the_log.name && the_log.stream != nullptr) return;
+  std::lock_guard<std::mutex> hold(the_log.opening);
+  FILE* open = the_log.stream.load();
+  if (wanted == the_log.name && open != nullptr) return;
   the_log.name = wanted;
-  if (the_log.stream != nullptr && the_log.stream != stdout) fclose(the_log.stream);
-  the_log.stream = nullptr;
+  if (open != nullptr && open != stdout) fclose(open);
+  the_log.stream.store(nullptr);
 }
 
 void perf_log(const char* format, ...) {
@@ -57,13 +70,10 @@ void perf_log(const char* format, ...) {
 }
 
 void perf_log_va(const char* format, va_list arguments) {
-  std::lock_guard<std::mutex> hold(the_log.lock);
-  if (the_log.stream == nullptr) {
-    if (!the_log.name.empty()) the_log.stream = fopen(the_log.name.c_str(), "wb");
-    if (the_log.stream == nullptr) the_log.stream = stdout;
-  }
-  vfprintf(the_log.stream, format, arguments);
-  fflush(the_log.stream);
+  FILE* out = the_log.stream.load();
+  if (out == nullptr) out = open_stream();
+  vfprintf(out, format, arguments);
+  fflush(out);
 }
 
 void perf_stat(const char* name, double a, double b, double c) {
