@@ -9,6 +9,7 @@ packages=(
   portaudio19-dev                    # live audio output
   libsndfile1-dev                    # WAV writing and sound-file reading
   freeglut3-dev libglew-dev libglu1-mesa-dev libgl1-mesa-dri  # window, OpenGL
+  libegl-dev libegl-mesa0            # rendering with no window system (EGL)
   libpng-dev                         # PNG resources
   libstb-dev                         # TGA frames (written; read back by tests)
   librtmidi-dev libjack-jackd2-dev   # MIDI ports (ALSA sequencer, JACK)

@@ -68,6 +68,9 @@ int parse_frame(const char* text, const char* end, int32_t* out) {
   return 1;
 }
 
+// An EGL device number: digits only, below 2^31.
+int parse_device(const char* text, int32_t* out) { return parse_frame(text, text + strlen(text), out); }
+
 // "FROM:TO" or "FROM:" (to the end), FROM < TO.
 int parse_range(const char* text, int32_t* from, int32_t* to) {
   const char* colon = strchr(text, ':');
@@ -82,6 +85,7 @@ int parse_range(const char* text, int32_t* from, int32_t* to) {
 AppCommandLine app_parse_command_line(int argc, char** argv) {
   AppCommandLine line{};
   line.range_to = -1;
+  line.gl_device = -1;
   int ranged = 0;
   auto fail = [&line](const char* format, const char* arg) {
     if (line.error[0] == 0) snprintf(line.error, sizeof line.error, format, arg);
@@ -104,6 +108,14 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
       line.help = 1;
     } else if (strcmp(arg, "--no-configurator") == 0) {
       line.no_configurator = 1;
+    } else if (strcmp(arg, "--gl") == 0) {
+      const char* kind = i + 1 < argc ? argv[++i] : "";
+      if (strcmp(kind, "egl") == 0) line.gl = APP_GL_EGL;
+      else if (strcmp(kind, "glx") == 0) line.gl = APP_GL_GLX;
+      else fail("--gl takes egl or glx, not \"%s\"", kind);
+    } else if (strcmp(arg, "--gl-device") == 0) {
+      if (i + 1 >= argc || !parse_device(argv[++i], &line.gl_device))
+        fail("--gl-device takes an EGL device number (0, 1, ...), not \"%s\"", i < argc ? argv[i] : "");
     } else if (arg[0] == '-' && arg[1] != 0) {
       fail("unknown option %s", arg);
     } else if (line.diskwriter_path == nullptr) {
@@ -115,13 +127,17 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
     fail("%s", "--draft goes with --film or --diskwriter");
   if (ranged && !line.diskwriter && line.film_path == nullptr)
     fail("%s", "--range goes with --film or --diskwriter");
+  // Live play shows a window: only renders draw without one.
+  if ((line.gl == APP_GL_EGL || line.gl_device >= 0) && !line.diskwriter && line.film_path == nullptr)
+    fail("%s", "--gl egl and --gl-device go with --film or --diskwriter (live play needs a window)");
+  if (line.gl == APP_GL_GLX && line.gl_device >= 0) fail("%s", "--gl-device goes with --gl egl, not --gl glx");
   return line;
 }
 
 void app_print_usage(const char* program) {
   printf(
       "usage: %s [--film FILE] [--diskwriter DIR] [--range FROM:TO] [--draft]\n"
-      "          [--no-configurator] [--help]\n"
+      "          [--gl egl|glx] [--gl-device N] [--no-configurator] [--help]\n"
       "\n"
       "  --film FILE         render to FILE instead of playing live: one film with\n"
       "                      H.264 pictures and AAC sound (.mp4, .mov, .mkv)\n"
@@ -135,6 +151,11 @@ void app_print_usage(const char* program) {
       "                      the end), numbered as in a whole rendering, with\n"
       "                      their sound from sample FROM x 1470; what comes\n"
       "                      before is computed but not drawn\n"
+      "  --gl egl|glx        how a render draws: egl with no window system (on a\n"
+      "                      GPU when there is one, else in software), glx in a\n"
+      "                      window on the X display; by default glx when DISPLAY\n"
+      "                      is set, else egl\n"
+      "  --gl-device N       render on the N-th EGL device (also ZEAL_GL_DEVICE=N)\n"
       "  --no-configurator   skip the configuration window\n"
       "  --help              show this text\n"
       "\n"
@@ -194,6 +215,8 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app->config.range_from = line.range_from;
   app->config.range_to = line.range_to;
   app->no_configurator = line.no_configurator;
+  app->gl = line.gl;
+  app->gl_device = line.gl_device;
 
   array log_candidates = vpath("virtual://root/perf.log");
   perf_logfile(log_candidates.size >= 1 ? static_cast<const char*>(log_candidates.data) : nullptr);

@@ -124,6 +124,8 @@ struct App {
   struct film* film;  // the film being rendered
   std::atomic<int32_t> range_outputs;  // outputs still short of the range's end
   int32_t no_configurator;  // "--no-configurator" was given
+  int32_t gl;         // app_gl: how the display draws
+  int32_t gl_device;  // the EGL device to draw on; -1 when not chosen
 };
 
 // The main sequence: runs the handler's outputs until the last stream stops
@@ -149,12 +151,17 @@ int app_stream_index(uint32_t bit);
 // The two-call step for stream `bit` (control-in, audio and MIDI-in streams).
 void app_two_call_step(App* app, uint32_t bit);
 
+// How the display draws: chosen (a window under X when there is a display,
+// else EGL for renders), or forced with "--gl glx|egl".
+enum app_gl : int32_t { APP_GL_CHOOSE = 0, APP_GL_GLX = 1, APP_GL_EGL = 2 };
+
 // Command line rules: "--diskwriter" turns rendering to files on and the
 // first argument that is not an option is the rendering directory, wherever
 // it stands; "--film FILE" renders to one film instead; "--draft" renders a
 // quick preview; "--range FROM:TO" renders output frames FROM to TO - 1
-// only (TO may be left out: to the end); "--help" and "--no-configurator"
-// are recognised anywhere.
+// only (TO may be left out: to the end); "--gl glx|egl" forces how renders
+// draw and "--gl-device N" picks the N-th EGL device; "--help" and
+// "--no-configurator" are recognised anywhere.
 // An unknown option, or one without its value, is an error.
 struct AppCommandLine {
   int32_t diskwriter;
@@ -165,6 +172,8 @@ struct AppCommandLine {
   int32_t range_to;
   int32_t help;
   int32_t no_configurator;
+  int32_t gl;         // app_gl
+  int32_t gl_device;  // -1 without "--gl-device"
   char error[256];  // empty, or what is wrong with the command line
 };
 AppCommandLine app_parse_command_line(int argc, char** argv);

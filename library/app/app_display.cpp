@@ -1,6 +1,7 @@
 // Display output glue of the main sequence: makes the display I/O, chooses
 // and configures its device, and runs the window; the display callbacks turn
 // frames and context changes into handler calls for stream 8.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,10 +45,36 @@ int32_t app_display_detach(void* user, display_context* context) {
 }
 
 
+// How the display draws: a render with no X display (or asked to) draws
+// through EGL, with no window system; everything else in a window.
+int choose_gl(const App* app, display_io_handle* handle) {
+  handle->gl = DISPLAY_GL_WINDOW;
+  handle->gl_device = app->gl_device;
+  if (!app->config.diskwriter || app->gl == APP_GL_GLX) return 1;
+  const char* chosen = getenv("ZEAL_GL_DEVICE");
+  if (handle->gl_device < 0 && chosen != nullptr && chosen[0] != '\0') {
+    char* end = nullptr;
+    long n = strtol(chosen, &end, 10);
+    if (*end != '\0' || n < 0 || n > INT32_MAX || chosen[0] < '0' || chosen[0] > '9') {
+      printf("ERROR: ZEAL_GL_DEVICE is \"%s\", not an EGL device number (0, 1, ...)\n", chosen);
+      return 0;
+    }
+    handle->gl_device = static_cast<int32_t>(n);
+  }
+  const char* x = getenv("DISPLAY");
+  if (app->gl == APP_GL_EGL || handle->gl_device >= 0 || x == nullptr || x[0] == '\0')
+    handle->gl = DISPLAY_GL_EGL;
+  return 1;
+}
+
 }  // namespace
 
 int app_display_make(App* app) {
   auto* handle = new display_io_handle{};
+  if (!choose_gl(app, handle)) {
+    delete handle;
+    return 0;
+  }
   display_io_make(handle);
   if (handle->io == nullptr) {
     delete handle;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "arch/opengl/display.h"
+#include "arch/opengl/platform_glut.h"
 #include "common/test_files.h"
 
 // Makes a display io and commits it to its device of the given kind.

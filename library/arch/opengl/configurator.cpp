@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "arch/opengl/display.h"
-#include "arch/opengl/glut_state.h"
+#include "arch/opengl/platform_glut.h"
 #include "arch/opengl/input.h"
 #include "arch/opengl/ui.h"
 #include "arch/opengl/ui_text.h"
@@ -180,7 +180,7 @@ void configurator_control_centre(int control, int32_t pixel[2]) {
 
 int configurator_run(const char* title, configurator_choices* choices) {
   if (!glut_is_initialized() || glut_configurator() != nullptr) {
-    printf("WARNING: no display for the configuration window\n");
+    printf("no window system: the configuration window is skipped, as with --no-configurator\n");
     return 0;
   }
   auto* c = static_cast<Configurator*>(calloc(1, sizeof(Configurator)));

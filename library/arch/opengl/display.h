@@ -1,5 +1,11 @@
 // The display output: a realtime device that shows frames in a GLUT window
-// (or full screen) and an offline device that renders every frame to a file.
+// (or full screen) and an offline device that renders every frame to a file,
+// in a window or, through EGL, with no window system at all.
+//
+// This file's records and accessors call nothing above them; the display's
+// life (make, open, finish) is in display_io.cpp, the frame loop in
+// display_loop.cpp, and each platform (platform_glut.cpp, platform_egl.cpp)
+// sits behind the operations of a display_platform.
 #pragma once
 #include <cstdint>
 
@@ -39,6 +45,34 @@ struct display_device {
   int32_t last_mouse_button;
   uint32_t draft;  // offline: half size, without multisampling
   struct film* film;  // offline: pictures go to this film instead of image files
+};
+
+// What a platform does for the display: the window or offscreen target, its
+// events and its pictures. Every operation takes the open display.
+struct display_io_handle;
+struct display_platform {
+  // What draws, for the line a render prints first ("GLX", "EGL device 0").
+  const char* (*describe)(const display_io* io);
+  // The screen the views are fitted into.
+  void (*screen_size)(int32_t size[2]);
+  // Makes the window or target for io->device at the io's view size and makes
+  // its context current; 0, after an ERROR line, when it cannot.
+  int (*open)(display_io_handle* handle);
+  // Lets go of the window or target; the context's users are told first.
+  // Nothing once done.
+  void (*close)(display_io_handle* handle);
+  // Pending window events, handled once.
+  void (*poll)(display_io_handle* handle);
+  // The frame just drawn is where glReadPixels reads it.
+  void (*resolve)(display_io_handle* handle);
+  // Shows the frame (live) or makes ready for the next one.
+  void (*present)(display_io_handle* handle);
+  int (*fullscreen_active)();
+  void (*toggle_fullscreen)(display_io_handle* handle);
+  // Makes sure the input callbacks are installed (at most every 1.5 s unless forced).
+  void (*attach_input)(display_device* device, int force);
+  // Frees what the platform made for the io (its context), once at teardown.
+  void (*release)(display_io* io);
 };
 
 // The wall clock the display loop reads (get_milliseconds unless replaced).
@@ -89,16 +123,26 @@ struct display_io {
   void (*range_done)(void* user);
   void* range_user;
   int32_t left;  // the window is gone after a stop: display_io_finish returns
+  const display_platform* platform;
+  void* platform_state;  // the platform's own, freed by its release
+  display_io_handle* handle;  // while open
 };
+
+// How a display draws: in a GLUT window (GLX), or with no window system
+// through EGL (renders only).
+enum display_gl : int32_t { DISPLAY_GL_WINDOW = 0, DISPLAY_GL_EGL = 1 };
 
 struct display_io_handle {
   const char* title;
   display_io* io;
+  int32_t gl;         // display_gl, read by display_io_make
+  int32_t gl_device;  // EGL: the device to draw on; -1: a GPU when there is one
 };
 
-// Makes the display io with its two devices; initialises GLUT the first
-// time. Leaves handle->io null, after an ERROR line, when no X display can be
-// opened.
+// Makes the display io with its two devices on the platform handle->gl
+// names: initialises GLUT the first time, or makes the EGL context. Leaves
+// handle->io null, after an ERROR line, when no X display can be opened or
+// EGL cannot give a context.
 void display_io_make(display_io_handle* handle);
 // The stop the display raises when it ends and watches to know when to end.
 void display_io_watch(display_io_handle* handle, stop_request* stop);
@@ -113,6 +157,9 @@ void display_io_teardown(display_io_handle* handle);
 // Ends the display: raises its stop, which the loop answers by leaving.
 void display_io_stop(display_io* io);
 void my_exit(display_io* io);
+// The display that is open (between display_io_open and its teardown), if any.
+display_io* display_open_io();
+void display_set_open_io(display_io* io);
 int display_device_is_realtime(const display_device* device);
 int display_device_bpp(const display_device* device);
 void display_device_resolution_in_px(const display_device* device, int32_t size[2]);
@@ -155,13 +202,5 @@ display_view display_fit_view(int32_t numerator, int32_t denominator, int32_t sc
 void display_viewport_for(int game_mode, int32_t width, int32_t height, int32_t numerator,
                           int32_t denominator, int32_t viewport[4]);
 
-// Window and GLUT callbacks.
-void glut_make_window(display_io_handle* handle, int fullscreen);
-void glut_delete_window(display_io_handle* handle, int leaving_game_mode);
-void glut_toggle_fullscreen(display_io_handle* handle);
-void glut_reshape_cb(int width, int height);
-void glut_timer(int value);
-// Tries the game mode strings in order; returns the index of the one chosen,
-// or -1 when none is possible (the last one then stays set).
-int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width,
-                             int32_t screen_height);
+// Escape quits (leaving full screen first); Alt+Return flips the full-screen wish.
+void core_keyboard_key(display_device* device, int32_t key, int alt);

@@ -1,7 +1,6 @@
 #include "arch/opengl/display_loop.h"
 
 #include <GL/glew.h>
-#include <GL/freeglut.h>
 
 #include <atomic>
 #include <cstdio>
@@ -11,7 +10,6 @@
 #include "arch/opengl/capture.h"
 #include "arch/opengl/display.h"
 #include "arch/opengl/framebuffer_texture.h"
-#include "arch/opengl/glut_state.h"
 #include "base/perf.h"
 #include "base/stop.h"
 #include "base/thread.h"
@@ -23,26 +21,26 @@ namespace {
 // Full-screen check: starts a switch when the wish and the mode differ.
 void check_fullscreen(display_io_handle* handle) {
   display_io* io = handle->io;
-  int active = glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0;
+  int active = io->platform->fullscreen_active();
   if (static_cast<int>(io->device->fullscreen_wanted != 0) == active) {
     io->switching = 0;
   } else if (!io->switching) {
     io->switching = 1;
     io->switch_attempts = 0;
-    glut_toggle_fullscreen(handle);
+    io->platform->toggle_fullscreen(handle);
   }
 }
 
 void skip_frame(display_io_handle* handle) {
   display_io* io = handle->io;
-  glutSwapBuffers();
+  io->platform->present(handle);
   if (io->switch_attempts > 4)
     printf("not calling display function, switching to %s mode [f: %d].\n",
            io->device->fullscreen_wanted ? "fullscreen" : "windowed", io->switch_attempts);
   io->switch_attempts += 1;
   if (io->switch_attempts % 64 == 0) {
     printf("trying to switch again\n");
-    glut_toggle_fullscreen(handle);
+    io->platform->toggle_fullscreen(handle);
   }
 }
 
@@ -68,9 +66,10 @@ void end_display(display_io_handle* handle) {
     return;
   }
   device->fullscreen_wanted = 0;
-  if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) {
-    glut_toggle_fullscreen(handle);
-    if (glutGameModeGet(GLUT_GAME_MODE_ACTIVE)) my_exit(handle->io);
+  const display_platform* platform = handle->io->platform;
+  if (platform->fullscreen_active()) {
+    platform->toggle_fullscreen(handle);
+    if (platform->fullscreen_active()) my_exit(handle->io);
   }
 }
 
@@ -90,7 +89,7 @@ void finish_range(display_io* io) {
 // and display_io_finish leaves its loop.
 void leave(display_io_handle* handle) {
   display_io* io = handle->io;
-  if (io->window > 0) glut_delete_window(handle, glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0);
+  io->platform->close(handle);
   io->left = 1;
 }
 
@@ -177,8 +176,7 @@ void display_loop_step(display_io_handle* handle) {
     inthread_sleep(1.0);
     return;
   }
-  if (io->window > 0) glutSetWindow(io->window);
-  attach_input_devices(device, 0);
+  io->platform->attach_input(device, 0);
 
   const int c = io->current, n = 1 - c;
   display_frame* previous = &io->frames[c];
@@ -237,12 +235,12 @@ void display_loop_step(display_io_handle* handle) {
     // outputs end together at the request.
     if (stop_raised_for(io)) return;
     if (kept && !ahead) {
+      io->platform->resolve(handle);
       display_loop_capture(io);
       if (io->report_progress) progress_frame(&io->progress);
     }
     if (kept) io->rolled_frames += 1;
-    // Offline, nobody looks at the window: the frame is in its file already.
-    if (!device->offline) glutSwapBuffers();
+    io->platform->present(handle);
     double shown = device->offline ? io->period + previous->shown_at : io->clock() - frame->start;
     // The clock's thread reads the presented frame's time (device_base_telltime).
     std::atomic_ref<double>(frame->shown_at).store(shown, std::memory_order_relaxed);
@@ -259,7 +257,17 @@ void display_loop_step(display_io_handle* handle) {
   if (!skipped && rolling && frame->none) end_display(handle);
 }
 
-void glut_display_cb() {
-  if (glut_io() == nullptr || glut_io()->io == nullptr || glut_io()->io->device == nullptr) return;
-  display_loop_step(glut_io());
+void display_make_context(display_io* io) {
+  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+  frame_newcontext(&io->frames[0], io->device);
+  frame_sharecontext(&io->frames[1], &io->frames[0]);
+  if (io->attach != nullptr) io->attach(io->user, io->frames[0].context);
+}
+
+void display_release_context(display_io* io) {
+  if (io->detach != nullptr) io->detach(io->user, io->frames[0].context);
+  for (display_frame& frame : io->frames) {
+    frame_closecontext(&frame);
+    frame_drop_texture(&frame);
+  }
 }

@@ -48,7 +48,8 @@ static int allocate_buffers(framebuffer_texture* fbt) {
 }
 
 void framebuffer_texture_define(display_frame* frame, uint32_t kind) {
-  display_device* device = display_frame_device(frame);
+  // The frame's record read here, not asked of frame.cpp, which calls this file.
+  display_device* device = frame->context != nullptr ? frame->context->device : nullptr;
   int32_t bpp = device != nullptr ? display_device_bpp(device) : 32;
   int32_t size[2] = {0, 0};
   if (device != nullptr) display_device_resolution_in_px(device, size);

@@ -9,7 +9,6 @@
 
 #include "arch/opengl/display.h"
 #include "arch/opengl/frame.h"
-#include "arch/opengl/glut_state.h"
 #include "arch/opengl/trace.h"
 #include "base/perf.h"
 
@@ -282,9 +281,9 @@ void opengl_geometry_draw(opengl_geometry* g) {
   opengl_geometry_get_pointers(g, &idx, nullptr, nullptr, nullptr, nullptr);
   if (inter == nullptr || idx == nullptr) return;
   // Resident geometry is counted where it is drawn: in the open display.
-  if (!g->per_frame && glut_io() != nullptr && glut_io()->io != nullptr) {
+  if (!g->per_frame && display_open_io() != nullptr) {
     const array* a = &g->buffers->interleaved;
-    glut_io()->io->geometry.bytes += a->failed ? -1 : a->size;
+    display_open_io()->geometry.bytes += a->failed ? -1 : a->size;
   }
   GLenum format = opengl_geometry_stride(g) == 12 ? GL_T2F_C4F_N3F_V3F : GL_T2F_N3F_V3F;
   glInterleavedArrays(format, 0, inter);
