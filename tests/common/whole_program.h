@@ -21,7 +21,8 @@ struct Program {
   std::string output;
 
   // Runs argv[0] with its standard output (and its errors, if asked)
-  // captured; `env` holds "NAME=value" texts added to its environment.
+  // captured; `env` holds "NAME=value" texts added to its environment (a
+  // bare "NAME" takes NAME out of it).
   bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
              bool with_errors = false) {
     if (out >= 0) close(out);
@@ -36,7 +37,10 @@ struct Program {
       if (with_errors) dup2(fds[1], STDERR_FILENO);
       close(fds[0]);
       close(fds[1]);
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      for (const std::string& e : env) {
+        if (e.find('=') == std::string::npos) unsetenv(e.c_str());
+        else putenv(const_cast<char*>(e.c_str()));
+      }
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "arch/opengl/display.h"
-#include "arch/opengl/glut_state.h"
+#include "arch/opengl/platform_glut.h"
 #include "display_fixture.h"
 
 namespace {

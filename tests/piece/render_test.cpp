@@ -28,10 +28,10 @@ namespace {
 const std::string kPiece = ZEAL_BINARY_DIR "/vv-plume";
 
 // Renders with `args` after --no-configurator; its exit status.
-int render(std::vector<std::string> args, std::string* output = nullptr) {
+int render(std::vector<std::string> args, std::string* output = nullptr, const std::vector<std::string>& env = {}) {
   args.insert(args.begin(), {kPiece, "--no-configurator"});
   Program piece;
-  if (!piece.start(args, {}, true)) return -2;
+  if (!piece.start(args, env, true)) return -2;
   int status = piece.wait_exit(3600000);
   if (output != nullptr) *output = piece.output;
   return status;
@@ -195,3 +195,44 @@ TEST(Render, RangesAreCutsOfAWholeRendering) {
 }
 
 }  // namespace
+
+// With no X server at all a render draws through EGL, and gives the files a
+// window on the virtual X server gives, byte for byte and sample for sample:
+// in the lead-in, in the densest part and as a draft. A range into a film
+// holds its frames.
+TEST(Render, WithoutAnXServerTheSameFilesAsInAWindow) {
+  struct Case {
+    const char* range;
+    bool draft;
+  };
+  for (const Case& c : {Case{"30:36", false}, Case{"3000:3006", false}, Case{"1780:1786", true}}) {
+    SCOPED_TRACE(c.range);
+    TempDir egl, glx;
+    std::vector<std::string> args = {"--range", c.range};
+    if (c.draft) args.push_back("--draft");
+    std::string out;
+    auto with = [&args](std::vector<std::string> more) {
+      more.insert(more.begin(), args.begin(), args.end());
+      return more;
+    };
+    ASSERT_EQ(render(with({"--diskwriter", egl.path}), &out, {"DISPLAY"}), 0) << out;
+    EXPECT_NE(out.find("renderer: "), std::string::npos) << out;
+    EXPECT_NE(out.find("(EGL"), std::string::npos) << out;
+    ASSERT_EQ(render(with({"--gl", "glx", "--diskwriter", glx.path}), &out), 0) << out;
+    EXPECT_NE(out.find("(GLX"), std::string::npos) << out;
+    const char* stem = c.draft ? "vv-plume-draft" : "vv-plume";
+    std::vector<int> frames = numbered_frames(egl.path, stem);
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(numbered_frames(glx.path, stem), frames);
+    for (int n : frames)
+      EXPECT_TRUE(read_file(frame_name(egl.path, stem, n)) == read_file(frame_name(glx.path, stem, n))) << n;
+    std::string wav = std::string("/") + stem + ".wav";
+    EXPECT_TRUE(read_file(egl.path + wav) == read_file(glx.path + wav));
+  }
+  TempDir dir;
+  std::string film = dir.File("f.mp4"), out;
+  ASSERT_EQ(render({"--film", film, "--range", "1780:1840"}, &out, {"DISPLAY"}), 0) << out;
+  std::vector<long> film_ends = ends(film);
+  ASSERT_EQ(film_ends.size(), 2u);
+  EXPECT_NEAR(film_ends[0], 60 * 1000.0 / 30.0, 1.0);
+}
