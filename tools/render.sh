@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Renders vv-plume headless into DIR/vv-plume.mp4 (default DIR: render/), in
-# one pass: pictures and sound go straight into the film. Runs under a
-# virtual X server when there is no display. Ctrl-C stops the render and
-# keeps a shorter film that plays.
+# one pass: pictures and sound go straight into the film. Needs no X server:
+# without a display the program draws through EGL. Ctrl-C stops the render
+# and keeps a shorter film that plays.
 #
 #   tools/render.sh [--draft] [DIR]
 #

@@ -313,6 +313,30 @@ void glut_display_cb() {
 
 namespace {
 
+void* bitmap_font(int32_t font) {
+  switch (font) {
+    case GLUT_FONT_8_BY_13: return GLUT_BITMAP_8_BY_13;
+    case GLUT_FONT_HELVETICA_10: return GLUT_BITMAP_HELVETICA_10;
+    case GLUT_FONT_HELVETICA_12: return GLUT_BITMAP_HELVETICA_12;
+    case GLUT_FONT_HELVETICA_18: return GLUT_BITMAP_HELVETICA_18;
+    default: return GLUT_BITMAP_9_BY_15;
+  }
+}
+
+}  // namespace
+
+int32_t glut_bitmap_width(int32_t font, unsigned char c) { return glutBitmapWidth(bitmap_font(font), c); }
+
+int32_t glut_bitmap_length(int32_t font, const char* text) {
+  return glutBitmapLength(bitmap_font(font), reinterpret_cast<const unsigned char*>(text));
+}
+
+void glut_bitmap_draw(int32_t font, const char* text, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) glutBitmapCharacter(bitmap_font(font), static_cast<unsigned char>(text[i]));
+}
+
+namespace {
+
 void glut_screen_size(int32_t size[2]) {
   size[0] = glutGet(GLUT_SCREEN_WIDTH);
   size[1] = glutGet(GLUT_SCREEN_HEIGHT);

@@ -49,3 +49,15 @@ int32_t input_joystick_position(int value);
 void attach_input_devices(display_device* device, int force);
 // Escape and Alt+Return on the window (core_keyboard_key, with GLUT's Alt state).
 void core_keyboard_handler(void* user, const int32_t* event, int32_t words);
+
+// Bitmap fonts: GLUT draws them at the raster position of its window's context.
+enum : int32_t {
+  GLUT_FONT_9_BY_15,
+  GLUT_FONT_8_BY_13,
+  GLUT_FONT_HELVETICA_10,
+  GLUT_FONT_HELVETICA_12,
+  GLUT_FONT_HELVETICA_18,
+};
+int32_t glut_bitmap_width(int32_t font, unsigned char c);
+int32_t glut_bitmap_length(int32_t font, const char* text);
+void glut_bitmap_draw(int32_t font, const char* text, int32_t count);

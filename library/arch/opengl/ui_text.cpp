@@ -1,19 +1,18 @@
 #include "arch/opengl/ui_text.h"
 
 #include <GL/glew.h>
-#include <GL/freeglut.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "arch/opengl/platform_glut.h"
 #include "arch/opengl/ui.h"
 
 const ui_font* ui_font_table() {
   static const ui_font table[UI_FONT_COUNT] = {
-      {GLUT_BITMAP_9_BY_15, 15, 3},      {GLUT_BITMAP_8_BY_13, 13, 2},
-      {GLUT_BITMAP_HELVETICA_10, 10, 2}, {GLUT_BITMAP_HELVETICA_12, 12, 3},
-      {GLUT_BITMAP_HELVETICA_18, 18, 4},
+      {GLUT_FONT_9_BY_15, 15, 3},      {GLUT_FONT_8_BY_13, 13, 2},   {GLUT_FONT_HELVETICA_10, 10, 2},
+      {GLUT_FONT_HELVETICA_12, 12, 3}, {GLUT_FONT_HELVETICA_18, 18, 4},
   };
   return table;
 }
@@ -57,18 +56,18 @@ static void start_position(const ui* u, const float* position, float out[2]) {
 }
 
 static int32_t text_pixels(int32_t font, const char* text) {
-  return glutBitmapLength(ui_font_table()[font].glut_font, reinterpret_cast<const unsigned char*>(text));
+  return glut_bitmap_length(ui_font_table()[font].bitmap, text);
 }
 
 int32_t ui_text_fit(const ui* u, int32_t font, const char* text, float available) {
   int32_t n = static_cast<int32_t>(strlen(text));
   if (available >= length_x(u, text_pixels(font, text))) return n;
   float ellipsis = length_x(u, text_pixels(font, "..."));
-  void* glut_font = ui_font_table()[font].glut_font;
+  int32_t bitmap = ui_font_table()[font].bitmap;
   float sum = 0.0f;
   int32_t count = 0;
   while (count < n) {
-    float next = sum + length_x(u, glutBitmapWidth(glut_font, static_cast<unsigned char>(text[count])));
+    float next = sum + length_x(u, glut_bitmap_width(bitmap, static_cast<unsigned char>(text[count])));
     if (next + ellipsis > available) break;
     sum = next;
     ++count;
@@ -104,10 +103,9 @@ void ui_text_draw_va(ui* u, const float* position, int32_t size, const float box
   start_position(u, position, at);
   glColor4fv(u->text_color);
   glRasterPos2f(at[0], at[1] - ascent);
-  void* glut_font = ui_font_table()[font].glut_font;
-  for (int32_t i = 0; i < count; ++i) glutBitmapCharacter(glut_font, static_cast<unsigned char>(text[i]));
-  if (count < static_cast<int32_t>(strlen(text)))
-    for (int i = 0; i < 3; ++i) glutBitmapCharacter(glut_font, '.');
+  int32_t bitmap = ui_font_table()[font].bitmap;
+  glut_bitmap_draw(bitmap, text, count);
+  if (count < static_cast<int32_t>(strlen(text))) glut_bitmap_draw(bitmap, "...", 3);
 }
 
 void ui_text_bb(ui* u, const float* position, int32_t size, float box[4], const char* format, ...) {

@@ -1,5 +1,6 @@
-// Text in the user interface: GLUT bitmap fonts at the raster position, in
-// the interface's text colour, shortened with "..." when it does not fit.
+// Text in the user interface: the window platform's bitmap fonts at the
+// raster position, in the interface's text colour, shortened with "..." when
+// it does not fit.
 #pragma once
 #include <cstdarg>
 #include <cstdint>
@@ -10,7 +11,7 @@ constexpr int32_t UI_TEXT_MAX = 1023;  // longer formatted texts are cut
 constexpr int32_t UI_FONT_COUNT = 5;
 
 struct ui_font {
-  void* glut_font;
+  int32_t bitmap;    // the platform's bitmap font (glut_bitmap_*)
   int32_t height;    // px
   int32_t baseline;  // px below the baseline
 };
