@@ -20,6 +20,7 @@ packages=(
   ffmpeg sox                         # joining rendered ranges; checks of films and sound
   parallel rsync openssh-client      # the render farm: jobs on local slots or remote machines
   openssh-server                     # a loopback SSH host for the farm's test
+  slurm-wlm munge                    # a one-node Slurm cluster for the farm's test
   clang libclang-rt-14-dev           # fuzz targets (libFuzzer, sanitizers)
 )
 

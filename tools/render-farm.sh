@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Renders vv-plume in ranges of frames, as jobs run by GNU parallel on local
-# job slots or on other machines, and joins them into DIR/vv-plume.mp4.
+# job slots or on other machines, or as a Slurm job array, and joins them into
+# DIR/vv-plume.mp4.
 #
 #   tools/render-farm.sh [-j N] [--sshlogin HOSTS | --slf FILE] [--chunk FRAMES]
 #                        [--frames N] [--retries N] [--draft] [DIR]
+#   tools/render-farm.sh --slurm [--partition P] [--sbatch-args "ARGS"] [--no-wait]
+#                        [--chunk FRAMES] [--frames N] [--retries N] [--draft] DIR
 #
 # Each job renders one range with --diskwriter and --range (the frames are
 # byte for byte those of a whole rendering, its sound the whole sound's
@@ -19,11 +22,20 @@
 #                    machines to run on, as GNU parallel takes them ("4/me@host",
 #                    ":" for this one); each must hold this repository, built,
 #                    at the same path
+#   --slurm          one array task per range and a join job that waits for
+#                    them all; DIR and this repository must be on a file system
+#                    that every node sees
+#   --partition P, --sbatch-args "ARGS"
+#                    where the jobs go, and more sbatch options for both (after
+#                    ours: "--cpus-per-task=8" replaces the default 2)
+#   --no-wait        submit, print the job ids and return
 #   --chunk FRAMES   frames a job renders (default 300, ten seconds)
 #   --frames N       render only the first N frames (default: the whole piece)
 #   --draft          half size, no multisampling: DIR/vv-plume-draft.mp4
 #
 # Inside a job the script is called as: render-farm.sh --job FROM TO [--draft]
+# (in the directory that gets the range's files), and the join as:
+# render-farm.sh --join DIR [--draft].
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 program="${ZEAL_PROGRAM:-$here/build/vv-plume}"
@@ -61,9 +73,51 @@ job() {
   mv "$work/$stem.wav" "part-$from.wav" && mv "$work/part.mp4" "part-$from.mp4" && rm -rf "$work"
 }
 
+# The ranges of DIR/parts/ranges whose files are not all there, as FROM:TO.
+missing_ranges() {
+  local from to
+  while read -r from to; do
+    [ -s "$dir/parts/part-$from.mp4" ] && [ -s "$dir/parts/part-$from.wav" ] || echo "$from:$to"
+  done <"$dir/parts/ranges" | paste -sd ' '
+}
+
+not_rendered() {
+  echo "ERROR: $(wc -w <<<"$1") of $(wc -l <"$dir/parts/ranges") ranges were not rendered${1:+: $1} (see $2); no film made"
+}
+
+# The film, from every range's files; never one from a partial set.
+join_parts() {
+  local from to missing sounds=() list="$dir/parts/segments"
+  missing=$(missing_ranges)
+  [ -z "$missing" ] || { not_rendered "$missing" "$1"; return 1; }
+  : >"$list"
+  while read -r from to; do
+    echo "file '$dir/parts/part-$from.mp4'" >>"$list"
+    sounds+=("$dir/parts/part-$from.wav")
+  done <"$dir/parts/ranges"
+  # The segments joined as they are; the sound joined sample for sample and
+  # encoded once. Under a name of its own until it is whole, so that a join
+  # that fails leaves no film behind.
+  sox -V1 "${sounds[@]}" "$dir/parts/sound.wav" &&
+    ffmpeg -v error -y -f concat -safe 0 -i "$list" -i "$dir/parts/sound.wav" -map 0:v -map 1:a \
+      -c:v copy -c:a aac -b:a 192k -movflags +faststart "$dir/parts/joined.mp4" &&
+    mv "$dir/parts/joined.mp4" "$film" ||
+    { echo "ERROR: the ranges could not be joined into $film"; return 1; }
+}
+
+film_of() { [ -n "$2" ] && echo "$1/vv-plume-draft.mp4" || echo "$1/vv-plume.mp4"; }
+
 if [ "${1:-}" = "--job" ]; then
   job "$2" "$3" "${4:-}"
   exit $?
+fi
+if [ "${1:-}" = "--join" ]; then
+  dir=$(cd "$2" && pwd) || exit 1
+  [ -s "$dir/parts/ranges" ] || { echo "ERROR: no $dir/parts/ranges: nothing to join"; exit 1; }
+  film=$(film_of "$dir" "${3:-}")
+  join_parts "$dir/parts" || exit 1
+  echo "joined $film"
+  exit 0
 fi
 
 jobs=""
@@ -72,17 +126,25 @@ chunk=300
 frames=""
 retries=3
 draft=""
+slurm=""
+partition=()
+sbatch_args=()
+no_wait=""
 while [ $# -gt 0 ]; do
   case "$1" in
     -j) jobs="$2"; shift 2 ;;
     --sshlogin|-S) hosts+=(--sshlogin "$2"); shift 2 ;;
     --slf) hosts+=(--slf "$2"); shift 2 ;;
+    --slurm) slurm=1; shift ;;
+    --partition) partition=(--partition "$2"); shift 2 ;;
+    --sbatch-args) read -ra sbatch_args <<<"$2"; shift 2 ;;
+    --no-wait) no_wait=1; shift ;;
     --chunk) chunk="$2"; shift 2 ;;
     --frames) frames="$2"; shift 2 ;;
     --retries) retries="$2"; shift 2 ;;
     --draft) draft=--draft; shift ;;
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    -*) echo "ERROR: unknown option $1"; sed -n '5,6p' "$0" | sed 's/^# \{0,1\}/usage: /'; exit 2 ;;
+    -h|--help) sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "ERROR: unknown option $1"; echo usage:; sed -n '6,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
     *) dir="$1"; shift ;;
   esac
 done
@@ -90,24 +152,29 @@ dir="${dir:-render}"
 for n in "$chunk" ${frames:+"$frames"} "$retries" ${jobs:+"$jobs"}; do
   [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ] || { echo "ERROR: \"$n\" is not a positive count"; exit 2; }
 done
+if [ -n "$slurm" ]; then
+  [ -z "$jobs" ] && [ ${#hosts[@]} -eq 0 ] || { echo "ERROR: with --slurm, Slurm places the jobs: no -j, --sshlogin or --slf"; exit 2; }
+  command -v sbatch >/dev/null || { echo "ERROR: no sbatch here: --slurm submits from a host of the cluster"; exit 1; }
+elif [ -n "$no_wait" ] || [ $((${#partition[@]} + ${#sbatch_args[@]})) -gt 0 ]; then
+  echo "ERROR: --partition, --sbatch-args and --no-wait go with --slurm"; exit 2
+fi
 [ -x "$program" ] || { echo "ERROR: $program is not built (cmake --build build)"; exit 1; }
 mkdir -p "$dir/parts" || { echo "ERROR: cannot create $dir/parts"; exit 1; }
 dir=$(cd "$dir" && pwd)
-film="$dir/vv-plume.mp4"
-[ -n "$draft" ] && film="$dir/vv-plume-draft.mp4"
+film=$(film_of "$dir" "$draft")
 
 # The ranges: chunks of the first `frames`, or of the whole piece with the
 # last one open, so that it takes the sound that rings on past its last frame.
 total=${frames:-$whole_piece}
 ranges="$dir/parts/ranges"
-: >"$ranges"
+{ : >"$ranges"; } 2>/dev/null || { echo "ERROR: $dir is not writable"; exit 1; }
 for ((from = 0; from < total; from += chunk)); do
   to=$((from + chunk))
   if [ $to -ge "$total" ]; then to=$total; [ -z "$frames" ] && to=""; fi
   echo "$from $to" >>"$ranges"
 done
 count=$(wc -l <"$ranges")
-rm -f "$dir"/parts/part-*
+rm -f "$dir"/parts/part-* "$dir"/parts/slurm-*.out
 
 start=$(date +%s)
 progress() {
@@ -121,59 +188,131 @@ progress() {
     "$1" "$done_ranges" "$count" "$done_frames" "$total" "$rate" "$([ "$done_frames" -gt 0 ] && echo "$left" || echo '?')" "$2" >&2
 }
 
-slots=()
-[ -n "$jobs" ] && slots=(-j "$jobs")
-# On other machines jobs run in a directory of their own (--wd ...), whose two
-# files come back here (--return) and are removed there (--cleanup); on this
-# one they write here directly. (To use this machine beside others, name it
-# like them: "2/localhost".)
-remote=()
-if [ ${#hosts[@]} -gt 0 ] && [ "${hosts[*]}" != "--sshlogin :" ]; then
-  remote=(--wd ... --return 'part-{1}.mp4' --return 'part-{1}.wav' --cleanup)
+if [ -n "$slurm" ]; then
+  # Each task renders the range on its line of `ranges` with the same job
+  # code as the other modes, and runs it again when it fails (the render
+  # crashed or was killed); Slurm requeues a task whose node fails. A task
+  # uses what one render keeps busy: two cores.
+  task="$dir/parts/range-task.sh"
+  cat >"$task" <<EOF
+#!/bin/bash
+cd $(printf %q "$dir/parts") || exit 1
+read -r from to < <(sed -n "\$((SLURM_ARRAY_TASK_ID + 1))p" ranges)
+[ -n "\$from" ] || exit 1
+for try in \$(seq $retries); do
+  $(printf %q "$here/tools/render-farm.sh") --job "\$from" "\$to" $draft && exit 0
+  echo "range \$from:\$to failed on \$(hostname) (try \$try of $retries)" >&2
+done
+exit 1
+EOF
+  array=$(sbatch --parsable --array=0-$((count - 1)) --cpus-per-task=2 --requeue --job-name=vv-plume-ranges \
+    --chdir="$dir/parts" --output="$dir/parts/slurm-%A_%a.out" "${partition[@]}" "${sbatch_args[@]}" "$task") ||
+    { echo "ERROR: sbatch did not take the ranges"; exit 1; }
+  array=${array%%;*}
+  # The join waits for every task to succeed; Slurm cancels it when one fails.
+  join=$(sbatch --parsable --dependency="afterok:$array" --kill-on-invalid-dep=yes --job-name=vv-plume-join \
+    --chdir="$dir/parts" --output="$dir/parts/slurm-join.out" "${partition[@]}" "${sbatch_args[@]}" \
+    --wrap "$(printf '%q ' "$here/tools/render-farm.sh" --join "$dir" $draft)") ||
+    { scancel "$array"; echo "ERROR: sbatch did not take the join"; exit 1; }
+  join=${join%%;*}
+  if [ -n "$no_wait" ]; then
+    echo "submitted: ranges as job array $array ($count tasks), the join as job $join; the film: $film"
+    exit 0
+  fi
+  echo "submitted: ranges as job array $array ($count tasks), the join as job $join" >&2
 else
-  hosts=(--sshlogin :)
+  slots=()
+  [ -n "$jobs" ] && slots=(-j "$jobs")
+  # On other machines jobs run in a directory of their own (--wd ...), whose two
+  # files come back here (--return) and are removed there (--cleanup); on this
+  # one they write here directly. (To use this machine beside others, name it
+  # like them: "2/localhost".)
+  remote=()
+  if [ ${#hosts[@]} -gt 0 ] && [ "${hosts[*]}" != "--sshlogin :" ]; then
+    remote=(--wd ... --return 'part-{1}.mp4' --return 'part-{1}.wav' --cleanup)
+  else
+    hosts=(--sshlogin :)
+  fi
+  # A program named in ZEAL_PROGRAM is the one the jobs run, there too.
+  [ -n "${ZEAL_PROGRAM:-}" ] && remote+=(--env ZEAL_PROGRAM)
+  (cd "$dir/parts" &&
+    parallel --will-cite --colsep ' ' "${slots[@]}" "${hosts[@]}" "${remote[@]}" --retries "$retries" \
+      --joblog "$dir/parts/jobs.log" "$here/tools/render-farm.sh" --job '{1}' "'{2}'" $draft :::: "$ranges" \
+      >"$dir/parts/jobs.out" 2>&1) &
+  farm=$!
 fi
-# A program named in ZEAL_PROGRAM is the one the jobs run, there too.
-[ -n "${ZEAL_PROGRAM:-}" ] && remote+=(--env ZEAL_PROGRAM)
-(cd "$dir/parts" &&
-  parallel --will-cite --colsep ' ' "${slots[@]}" "${hosts[@]}" "${remote[@]}" --retries "$retries" \
-    --joblog "$dir/parts/jobs.log" "$here/tools/render-farm.sh" --job '{1}' "'{2}'" $draft :::: "$ranges" \
-    >"$dir/parts/jobs.out" 2>&1) &
-farm=$!
-trap 'kill -INT $farm 2>/dev/null' INT TERM
+
+# Whether the farm still works: GNU parallel runs, or Slurm still holds the
+# array or the join. (Accounting may be off, so squeue, not sacct: a job it
+# no longer lists has ended, and the part files say how.)
+working() {
+  if [ -z "$slurm" ]; then
+    kill -0 "$farm" 2>/dev/null
+    return
+  fi
+  local held
+  # No answer: ask again, for a while.
+  if ! held=$(squeue -h --me -o %F 2>&1); then
+    [ $((SECONDS - answered)) -lt 600 ] && return 0
+    echo "ERROR: Slurm has not answered for ten minutes ($held); the jobs: $array $join"
+    exit 1
+  fi
+  answered=$SECONDS
+  grep -qx "$array" <<<"$held" && return 0
+  if [ "$(find "$dir/parts" -name 'part-*.wav' | wc -l)" -lt "$count" ]; then
+    scancel "$join" 2>/dev/null  # a range failed for good: no join
+    return 1
+  fi
+  grep -qx "$join" <<<"$held"
+}
+
+if [ -n "$slurm" ]; then
+  trap 'echo; echo "the jobs go on: scancel $array $join stops them"; exit 130' INT TERM
+else
+  trap 'kill -INT $farm 2>/dev/null' INT TERM
+fi
 end=$'\n'
 [ -t 2 ] && end=""
-while kill -0 "$farm" 2>/dev/null; do
-  sleep "$([ -t 2 ] && echo 1 || echo 10)"
-  kill -0 "$farm" 2>/dev/null && progress "$([ -t 2 ] && echo $'\r')" "$end"
+# Progress every second on a terminal, every ten seconds in a log.
+poll=1
+[ -n "$slurm" ] && poll=2
+shown=$SECONDS
+answered=$SECONDS
+while working; do
+  sleep "$poll"
+  if [ -t 2 ] || [ $((SECONDS - shown)) -ge 10 ]; then
+    progress "$([ -t 2 ] && echo $'\r')" "$end"
+    shown=$SECONDS
+  fi
 done
-wait "$farm"
-status=$?
+status=0
+[ -z "$slurm" ] && { wait "$farm"; status=$?; }
 trap - INT TERM
 progress "$([ -t 2 ] && echo $'\r')" $'\n'
 
-missing=0
-while read -r from to; do
-  [ -s "$dir/parts/part-$from.mp4" ] && [ -s "$dir/parts/part-$from.wav" ] || missing=$((missing + 1))
-done <"$ranges"
-if [ "$status" -ne 0 ] || [ "$missing" -gt 0 ]; then
-  tail -n 20 "$dir/parts/jobs.out"
-  echo "ERROR: $missing of $count ranges were not rendered (see $dir/parts/jobs.log); no film made"
+if [ -n "$slurm" ] && [ ! "$film" -nt "$ranges" ]; then
+  missing=$(missing_ranges)
+  if [ -n "$missing" ]; then
+    # The last words of the tasks that failed.
+    task=0
+    while read -r from to; do
+      [[ " $missing " == *" $from:$to "* ]] && tail -n 5 "$dir/parts/slurm-${array}_$task.out" 2>/dev/null
+      task=$((task + 1))
+    done <"$ranges"
+    not_rendered "$missing" "$dir/parts/slurm-${array}_*.out"
+  else
+    tail -n 5 "$dir/parts/slurm-join.out" 2>/dev/null
+    echo "ERROR: the join made no film (see $dir/parts/slurm-join.out)"
+  fi
   exit 1
+elif [ -z "$slurm" ]; then
+  missing=$(missing_ranges)
+  if [ "$status" -ne 0 ] || [ -n "$missing" ]; then
+    tail -n 20 "$dir/parts/jobs.out"
+    not_rendered "$missing" "$dir/parts/jobs.log"
+    exit 1
+  fi
+  join_parts "$dir/parts/jobs.log" || exit 1
 fi
-
-# The segments joined as they are; the sound joined sample for sample and
-# encoded once.
-list="$dir/parts/segments"
-: >"$list"
-sounds=()
-while read -r from to; do
-  echo "file '$dir/parts/part-$from.mp4'" >>"$list"
-  sounds+=("$dir/parts/part-$from.wav")
-done <"$ranges"
-sox -V1 "${sounds[@]}" "$dir/parts/sound.wav" &&
-  ffmpeg -v error -y -f concat -safe 0 -i "$list" -i "$dir/parts/sound.wav" -map 0:v -map 1:a \
-    -c:v copy -c:a aac -b:a 192k -movflags +faststart "$film" ||
-  { echo "ERROR: the ranges could not be joined into $film"; exit 1; }
 seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$film")
 echo "rendered $film: ${seconds%.*} s of film, $(du -h "$film" | cut -f1), $count ranges in $(( $(date +%s) - start )) s"
