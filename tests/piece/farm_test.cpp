@@ -42,10 +42,13 @@ void expect_holds_reference(const std::string& film, const std::string& referenc
   }
 }
 
+// Farms run where there is no X server: every render here draws through EGL.
+const std::vector<std::string> kNoX = {"DISPLAY"};
+
 void render_reference(const std::string& dir) {
   Program piece;
   ASSERT_TRUE(piece.start({kPiece, "--no-configurator", "--draft", "--diskwriter", dir, "--range",
-                           "0:" + std::to_string(kFrames)}));
+                           "0:" + std::to_string(kFrames)}, kNoX));
   ASSERT_EQ(piece.wait_exit(600000), 0) << piece.output;
 }
 
@@ -179,7 +182,7 @@ TEST(Farm, RangesOnLocalSlotsAndOverSshMakeTheFilmOneProcessMakes) {
   Program farm;
   const std::string program = "ZEAL_PROGRAM=" + kPiece;
   ASSERT_TRUE(farm.start({kFarm, "-j", "2", "--draft", "--frames", std::to_string(kFrames), "--chunk", "60",
-                          local.path}, {program}, true));
+                          local.path}, {program, "DISPLAY"}, true));
   EXPECT_TRUE(kill_half_way(farm, local.File("parts"), 60, 120));
   ASSERT_EQ(farm.wait_exit(600000), 0) << farm.output;
   // The farm makes no film while a range is missing: the killed one ran again.
@@ -190,7 +193,7 @@ TEST(Farm, RangesOnLocalSlotsAndOverSshMakeTheFilmOneProcessMakes) {
   ASSERT_TRUE(ssh.start()) << ssh.server.output;
   ASSERT_TRUE(farm.start({kFarm, "--sshlogin", "1/" + std::string(getenv("USER") ? getenv("USER") : "root") + "@127.0.0.1",
                           "--draft", "--frames", "60", "--chunk", "60", remote.path},
-                         {program, "PARALLEL_SSH=" + ssh.client}, true));
+                         {program, "PARALLEL_SSH=" + ssh.client, "DISPLAY"}, true));
   ASSERT_EQ(farm.wait_exit(600000), 0) << farm.output;
   EXPECT_NE(remote.Read("parts/jobs.log").find("127.0.0.1"), std::string::npos);
   expect_holds_reference(remote.File("vv-plume-draft.mp4"), reference.path, 60);
@@ -208,7 +211,7 @@ TEST(Farm, RangesAsASlurmJobArrayMakeTheFilmOneProcessMakes) {
   // its task renders the range again.
   Program farm;
   ASSERT_TRUE(farm.start({kFarm, "--slurm", "--draft", "--frames", std::to_string(kFrames), "--chunk", "60",
-                          cluster.path}, {"ZEAL_PROGRAM=" + kPiece, slurm.env}, true));
+                          cluster.path}, {"ZEAL_PROGRAM=" + kPiece, slurm.env, "DISPLAY"}, true));
   EXPECT_TRUE(kill_half_way(farm, cluster.File("parts"), 60, 120));
   ASSERT_EQ(farm.wait_exit(600000), 0) << farm.output;
   expect_holds_reference(cluster.File("vv-plume-draft.mp4"), reference.path, kFrames);
