@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,6 +8,11 @@
 
 int configwindow(App* app) {
   if (!app_wants_configurator(app)) return 0;
+  // A render with no window system: the command line's choices stand.
+  if (!configurator_available()) {
+    printf("no window system: the configuration window is skipped, as with --no-configurator\n");
+    return 0;
+  }
   configurator_choices choices{};
   configurator_default_directory(choices.path, CONFIGURATOR_PATH_CAPACITY);
   if (configurator_run(app->config.name, &choices)) return 1;

@@ -178,9 +178,11 @@ void configurator_control_centre(int control, int32_t pixel[2]) {
   pixel[1] = static_cast<int32_t>((1.0f - y) * 0.5f * CONFIGURATOR_HEIGHT);
 }
 
+int configurator_available() { return glut_is_initialized() && glut_configurator() == nullptr; }
+
 int configurator_run(const char* title, configurator_choices* choices) {
   if (!glut_is_initialized() || glut_configurator() != nullptr) {
-    printf("no window system: the configuration window is skipped, as with --no-configurator\n");
+    printf("WARNING: no display for the configuration window\n");
     return 0;
   }
   auto* c = static_cast<Configurator*>(calloc(1, sizeof(Configurator)));

@@ -13,6 +13,10 @@ struct configurator_choices {
   char path[CONFIGURATOR_PATH_CAPACITY];
 };
 
+// Whether the window can be shown: there is a window system (GLUT is set up)
+// and no other configuration window runs.
+int configurator_available();
+
 // Runs the window titled `title` until Run (Return) or Cancel (Escape, or
 // closing the window); 1 when cancelled, else 0 with `choices` updated.
 // Returns 0 at once, leaving `choices` as they are, when GLUT is not set up.
