@@ -115,21 +115,26 @@ int is_software(const egl_entry_points& egl, EGLDeviceEXT device) {
   return has_extension(extensions, "EGL_MESA_device_software");
 }
 
-int try_device(const egl_entry_points& egl, EGLDeviceEXT device, int index, egl_target* t, std::string* why) {
-  EGLDisplay display = egl.platform_display(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
+// Draws on `display` (from the platform named `name`) when it gives a context.
+int take_display(egl_target* t, EGLDisplay display, const std::string& name, std::string* why) {
   if (display == EGL_NO_DISPLAY) {
-    *why = "EGL device " + std::to_string(index) + " gives no display (" + egl_error() + ")";
+    *why = name + " gives no display (" + egl_error() + ")";
     return 0;
   }
   EGLContext context = make_context(display, &t->any_config, why);
   if (context == EGL_NO_CONTEXT) {
-    *why = "EGL device " + std::to_string(index) + ": " + *why;
+    *why = name + ": " + *why;
     return 0;
   }
   t->display = display;
   t->context = context;
-  t->device = "EGL device " + std::to_string(index);
+  t->device = name;
   return 1;
+}
+
+int try_device(const egl_entry_points& egl, EGLDeviceEXT device, int index, egl_target* t, std::string* why) {
+  return take_display(t, egl.platform_display(EGL_PLATFORM_DEVICE_EXT, device, nullptr),
+                      "EGL device " + std::to_string(index), why);
 }
 
 int find_context(egl_target* t, int32_t wanted, std::string* why) {
@@ -175,19 +180,9 @@ int find_context(egl_target* t, int32_t wanted, std::string* why) {
     return 0;
   }
   EGLDisplay display = egl.platform_display(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-  if (display == EGL_NO_DISPLAY) {
-    *why = "the surfaceless platform gives no display (" + egl_error() + ")" + tried;
-    return 0;
-  }
-  EGLContext context = make_context(display, &t->any_config, why);
-  if (context == EGL_NO_CONTEXT) {
-    *why = "surfaceless: " + *why + tried;
-    return 0;
-  }
-  t->display = display;
-  t->context = context;
-  t->device = "EGL, surfaceless";
-  return 1;
+  if (take_display(t, display, "EGL, surfaceless", why)) return 1;
+  *why += tried;
+  return 0;
 }
 
 void delete_target(egl_target* t) {
