@@ -55,7 +55,11 @@ std::string egl_error() {
 }
 
 // A desktop OpenGL compatibility context on `display`, current with no
-// surface; the reason in `why` when there is none.
+// surface; the reason in `why` when there is none. An EGL display is the
+// process's own, one for each platform and device, whatever its callers:
+// once initialised it stays so until the process ends (terminating it would
+// unload the driver, and with it what a leak check needs to tell the
+// driver's memory from ours).
 EGLContext make_context(EGLDisplay display, int* any_config, std::string* why) {
   EGLint major = 0, minor = 0;
   if (!eglInitialize(display, &major, &minor)) {
@@ -65,12 +69,10 @@ EGLContext make_context(EGLDisplay display, int* any_config, std::string* why) {
   const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
   if (!has_extension(extensions, "EGL_KHR_surfaceless_context")) {
     *why = "the display cannot make a context current without a surface (no EGL_KHR_surfaceless_context)";
-    eglTerminate(display);
     return EGL_NO_CONTEXT;
   }
   if (!eglBindAPI(EGL_OPENGL_API)) {
     *why = "no desktop OpenGL through EGL (" + egl_error() + ")";
-    eglTerminate(display);
     return EGL_NO_CONTEXT;
   }
   EGLConfig config = nullptr;
@@ -80,7 +82,6 @@ EGLContext make_context(EGLDisplay display, int* any_config, std::string* why) {
     EGLint count = 0;
     if (!eglChooseConfig(display, wanted, &config, 1, &count) || count < 1) {
       *why = "no EGL configuration renders desktop OpenGL";
-      eglTerminate(display);
       return EGL_NO_CONTEXT;
     }
   }
@@ -89,13 +90,11 @@ EGLContext make_context(EGLDisplay display, int* any_config, std::string* why) {
   EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, attributes);
   if (context == EGL_NO_CONTEXT) {
     *why = "no OpenGL compatibility-profile context (" + egl_error() + ")";
-    eglTerminate(display);
     return EGL_NO_CONTEXT;
   }
   if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
     *why = "the context cannot be made current (" + egl_error() + ")";
     eglDestroyContext(display, context);
-    eglTerminate(display);
     return EGL_NO_CONTEXT;
   }
   return context;
@@ -352,7 +351,6 @@ void egl_release(display_io* io) {
   if (t == nullptr) return;
   eglMakeCurrent(t->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   eglDestroyContext(t->display, t->context);
-  eglTerminate(t->display);
   eglReleaseThread();
   delete t;
   io->platform_state = nullptr;
@@ -385,7 +383,6 @@ int egl_make_context(display_io* io, int32_t device) {
            reinterpret_cast<const char*>(glewGetErrorString(status)));
     eglMakeCurrent(t->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(t->display, t->context);
-    eglTerminate(t->display);
     delete t;
     return 0;
   }
