@@ -123,6 +123,7 @@ struct App {
   app_signals* signals;
   struct film* film;  // the film being rendered
   std::atomic<int32_t> range_outputs;  // outputs still short of the range's end
+  int32_t range_unreached;  // a range is rendered and no output has kept anything of it yet
   int32_t no_configurator;  // "--no-configurator" was given
 };
 
@@ -150,12 +151,13 @@ int app_stream_index(uint32_t bit);
 void app_two_call_step(App* app, uint32_t bit);
 
 // Command line rules: "--diskwriter" turns rendering to files on and the
-// first argument that is not an option is the rendering directory, wherever
-// it stands; "--film FILE" renders to one film instead; "--draft" renders a
-// quick preview; "--range FROM:TO" renders output frames FROM to TO - 1
-// only (TO may be left out: to the end); "--help" and "--no-configurator"
-// are recognised anywhere.
-// An unknown option, or one without its value, is an error.
+// argument that is not an option next to it (before or after) is the
+// rendering directory; "--film FILE" renders to one film instead; "--draft"
+// renders a quick preview; "--range FROM:TO" renders output frames FROM to
+// TO - 1 only (TO may be left out: to the end); "--help" and
+// "--no-configurator" are recognised anywhere.
+// An unknown option, one without its value (missing, empty or an option
+// itself), any other bare argument and a second directory are errors.
 struct AppCommandLine {
   int32_t diskwriter;
   char* diskwriter_path;

@@ -94,6 +94,7 @@ struct display_io {
 struct display_io_handle {
   const char* title;
   display_io* io;
+  int32_t frames_kept;  // offline: frames kept in the files or the film; kept after the io goes
 };
 
 // Makes the display io with its two devices; initialises GLUT the first

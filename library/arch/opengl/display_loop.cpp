@@ -238,6 +238,7 @@ void display_loop_step(display_io_handle* handle) {
     if (stop_raised_for(io)) return;
     if (kept && !ahead) {
       display_loop_capture(io);
+      handle->frames_kept += 1;
       if (io->report_progress) progress_frame(&io->progress);
     }
     if (kept) io->rolled_frames += 1;
