@@ -1,7 +1,9 @@
 // MIDI packets as another program may send them, through the MIDI-in path:
 // into a packet list as the platform glue builds it, then decoded by a
 // bounded cursor, by count and by index, and echoed into an event list.
-// The first input byte chooses the bound; the rest is the packet's data.
+// Every decoding is compared with a second decoder written from the message
+// table. The first input byte chooses the bound; the rest is the packet's
+// data.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -15,21 +17,58 @@ namespace {
 
 constexpr int32_t kListBytes = 4 + MIDI_PACKET_HEADER + 65535;
 
-
 bool same(const midi_event& a, const midi_event& b) {
   return a.magic == b.magic && a.reserved == b.reserved && a.kind == b.kind &&
          a.channel == b.channel && a.first_tag == b.first_tag && a.first == b.first &&
          a.second_tag == b.second_tag && a.second == b.second;
 }
 
-void check_record(const midi_event& e) {
-  check(e.magic == MIDI_EVENT_MAGIC && e.reserved == 0);
-  if (e.kind == MIDI_KIND_CLOCK) {
-    check(e.channel >= MIDI_CLOCK_START && e.channel <= MIDI_CLOCK_TICK);
-  } else {
-    check(e.kind == MIDI_KIND_CHANNEL && e.channel >= 0 && e.channel <= 15);
-    check(e.first >= -128 && e.first <= 127 && e.second >= -128 && e.second <= 127);
+// A second decoder, written from the message table alone: the alternatives
+// in their order, each a status byte under a mask, its length and the record
+// it gives. Data bytes are taken as they come, as signed 8-bit values.
+struct message_row {
+  uint8_t status, mask;
+  int32_t length;
+  int32_t velocity;  // -1 any, 0 only zero, 1 only non-zero
+  int32_t kind, operation, first_tag, second_tag;
+};
+constexpr message_row kMessages[] = {
+    {0xF8, 0xFF, 1, -1, MIDI_KIND_CLOCK, MIDI_CLOCK_TICK, 0, 0},
+    {0xFA, 0xFF, 1, -1, MIDI_KIND_CLOCK, MIDI_CLOCK_START, 0, 0},
+    {0xFC, 0xFF, 1, -1, MIDI_KIND_CLOCK, MIDI_CLOCK_STOP, 0, 0},
+    {0xFB, 0xFF, 1, -1, MIDI_KIND_CLOCK, MIDI_CLOCK_CONTINUE, 0, 0},
+    {0xB0, 0xF0, 3, -1, MIDI_KIND_CHANNEL, -1, MIDI_TAG_CONTROLLER, MIDI_TAG_CONTROLLER_VALUE},
+    {0x90, 0xF0, 3, 1, MIDI_KIND_CHANNEL, -1, MIDI_TAG_NOTE_ON, MIDI_TAG_VELOCITY},
+    {0x80, 0xF0, 3, -1, MIDI_KIND_CHANNEL, -1, MIDI_TAG_NOTE_OFF, 0},
+    {0x90, 0xF0, 3, 0, MIDI_KIND_CHANNEL, -1, MIDI_TAG_NOTE_OFF, 0},
+};
+
+std::vector<midi_event> decode_by_table(const uint8_t* data, int32_t length) {
+  std::vector<midi_event> out;
+  for (int32_t at = 0; at < length;) {
+    const uint8_t* m = data + at;
+    const message_row* match = nullptr;
+    for (const message_row& row : kMessages) {
+      if ((m[0] & row.mask) != row.status || row.length > length - at) continue;
+      if (row.velocity >= 0 && (m[2] != 0) != (row.velocity == 1)) continue;
+      match = &row;
+      break;
+    }
+    if (match == nullptr) break;  // the rest of the packet is not decoded
+    midi_event e{};
+    e.magic = MIDI_EVENT_MAGIC;
+    e.kind = match->kind;
+    e.channel = match->operation >= 0 ? match->operation : m[0] & 15;
+    if (match->length == 3) {
+      e.first_tag = match->first_tag;
+      e.first = static_cast<int8_t>(m[1]);
+      e.second_tag = match->second_tag;
+      e.second = match->second_tag != 0 ? static_cast<int8_t>(m[2]) : 0;
+    }
+    out.push_back(e);
+    at += match->length;
   }
+  return out;
 }
 
 }  // namespace
@@ -48,15 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::vector<midi_event> events;
   midi_event_cursor cursor = midi_event_cursor_make(packet, limit);
   midi_event e;
-  while (midi_event_next(&cursor, &e)) {
-    check_record(e);
-    events.push_back(e);
-  }
+  while (midi_event_next(&cursor, &e)) events.push_back(e);
   check(!midi_event_next(&cursor, &e));
   auto walked = static_cast<int32_t>(events.size());
   int32_t count = midi_event_count(packet);
-  // A message takes at least one byte: a bounded walk stops within the bound.
-  check(limit < 0 ? walked == count : walked <= count && walked <= limit);
+  // The walk gives what the table says, record for record, within its bound.
+  std::vector<midi_event> expected = decode_by_table(data, limit >= 0 && limit < length ? limit : length);
+  check(expected.size() == events.size());
+  for (size_t i = 0; i < events.size(); ++i) check(same(events[i], expected[i]));
+  check(count == static_cast<int32_t>(decode_by_table(data, length).size()));
 
   // Taking events by index agrees with the walk, and past it gives the empty record.
   midi_event empty{};

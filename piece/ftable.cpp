@@ -297,9 +297,10 @@ constexpr int64_t kMaxFloats = INT32_MAX / sizeof(float) - 1;
 // time, so that a header's claims never decide an allocation.
 constexpr int64_t kBlockFloats = 262144 * 2;
 
-// Decodes the frames of `file` into the rows: all of them, up to `frames`
-// when the length is known (frames >= 0). Null on success, else the reason.
-const char* read_frames(ftable* table, SNDFILE* file, int64_t frames, const char* name) {
+// Decodes the frames of `file` into the rows: all of them, as many as the
+// file says it holds when it knows (frames >= 0), else to its end. Null on
+// success, else the reason; `warned` when the reason is already printed.
+const char* read_frames(ftable* table, SNDFILE* file, int64_t frames, const char* name, bool* warned) {
   int64_t channels = table->width;
   int64_t limit = kMaxFloats / channels;
   if (frames >= 0 && frames > limit) return "more frames than a table holds";
@@ -314,16 +315,28 @@ const char* read_frames(ftable* table, SNDFILE* file, int64_t frames, const char
       return "out of memory";
     }
     sf_count_t got = sf_readf_float(file, row_at(table, static_cast<int32_t>(done)), want);
+    // A decoder that loses its way may still hand over whole blocks (of
+    // silence): its error is what says so.
+    if (sf_error(file) != SF_ERR_NO_ERROR) {
+      printf("WARNING: ftable_make_on_stream: %s: frames %lld to %lld could not all be read: %s\n", name,
+             static_cast<long long>(done), static_cast<long long>(done + want - 1), sf_strerror(file));
+      *warned = true;
+      return "frames missing";
+    }
     if (got <= 0) break;
     done += got;
   }
-  // Only the frames actually decoded are rows: a short file gives fewer
-  // rows, never trailing zeros (nor the allocation's spare float).
-  array_truncate(&table->rows, kFloat, static_cast<int32_t>(done * channels));
+  // A table with frames missing would play a different sound: none at all
+  // is what the caller can notice.
   if (frames >= 0 && done < frames) {
     printf("WARNING: ftable_make_on_stream: %s: %lld of %lld frames could be read\n", name,
            static_cast<long long>(done), static_cast<long long>(frames));
+    *warned = true;
+    return "frames missing";
   }
+  // Only the frames actually decoded are rows, never the allocation's spare
+  // float.
+  array_truncate(&table->rows, kFloat, static_cast<int32_t>(done * channels));
   return nullptr;
 }
 
@@ -343,14 +356,15 @@ int ftable_make_on_stream(ftable* table, stream** s, const char* name) {
     return error != 0 ? error : SF_ERR_UNRECOGNISED_FORMAT;
   }
   const char* problem = "no channels";
+  bool warned = false;
   if (info.channels > 0) {
     table->width = info.channels;
     table->rate = static_cast<float>(info.samplerate);
     // libsndfile gives the largest count for a length it does not know.
-    problem = read_frames(table, file, info.frames == SF_COUNT_MAX ? -1 : info.frames, name);
+    problem = read_frames(table, file, info.frames == SF_COUNT_MAX ? -1 : info.frames, name, &warned);
   }
   if (problem != nullptr) {
-    printf("ERROR: ftable_make_on_stream: %s: %s\n", name, problem);
+    if (!warned) printf("ERROR: ftable_make_on_stream: %s: %s\n", name, problem);
     ftable_free(table);
   }
   int closed = sf_close(file);

@@ -73,6 +73,8 @@ void ftable_env_range_front(ftable_env* env, float* out);
 // Replaces the table with the frames of the sound file in `s` (one row per
 // frame, one column per channel); `name` names the file in error lines. A
 // file that cannot be decoded, or whose frames would not fit a table, leaves
-// the table empty with an "ERROR:" line. What closing the file returns: 0
-// when all went well, else a libsndfile error code.
+// the table empty with an "ERROR:" line; one whose frames cannot all be
+// read, with a "WARNING:" line saying how many could. What closing the file
+// returns: 0 when all went well, else a libsndfile error code (a failure
+// whenever the table is left empty).
 int ftable_make_on_stream(ftable* table, stream** s, const char* name = nullptr);

@@ -87,38 +87,62 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
   line.range_to = -1;
   line.gl_device = -1;
   int ranged = 0;
-  auto fail = [&line](const char* format, const char* arg) {
-    if (line.error[0] == 0) snprintf(line.error, sizeof line.error, format, arg);
+  auto fail = [&line](const char* format, auto... args) {
+    if (line.error[0] == 0) snprintf(line.error, sizeof line.error, format, args...);
+  };
+  auto is_diskwriter = [&](int i) { return i >= 1 && i < argc && strcmp(argv[i], "--diskwriter") == 0; };
+  // The value after option argv[*i]: none when it is missing, empty, or an
+  // option itself (its value forgotten), each an error.
+  auto value_of = [&](int* i, const char* wanted) -> char* {
+    const char* option = argv[*i];
+    if (*i + 1 >= argc) {
+      fail("%s needs %s", option, wanted);
+      return nullptr;
+    }
+    char* value = argv[++*i];
+    if (value[0] == 0) fail("%s needs %s, not an empty argument", option, wanted);
+    else if (strncmp(value, "--", 2) == 0) fail("%s needs %s, not the option %s", option, wanted, value);
+    else return value;
+    return nullptr;
   };
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (strcmp(arg, "--diskwriter") == 0) {
       line.diskwriter = 1;
     } else if (strcmp(arg, "--film") == 0) {
-      if (i + 1 < argc) line.film_path = argv[++i];
-      else fail("%s needs a file name", arg);
+      if (char* value = value_of(&i, "a file name")) line.film_path = value;
     } else if (strcmp(arg, "--draft") == 0) {
       line.draft = 1;
     } else if (strcmp(arg, "--range") == 0) {
       ranged = 1;
-      if (i + 1 >= argc) fail("%s needs FROM:TO (output frames)", arg);
-      else if (!parse_range(argv[++i], &line.range_from, &line.range_to))
-        fail("--range takes FROM:TO or FROM: (frame numbers, FROM < TO), not \"%s\"", argv[i]);
+      const char* value = value_of(&i, "FROM:TO (output frames)");
+      if (value != nullptr && !parse_range(value, &line.range_from, &line.range_to))
+        fail("--range takes FROM:TO or FROM: (frame numbers, FROM < TO), not \"%s\"", value);
     } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
       line.help = 1;
     } else if (strcmp(arg, "--no-configurator") == 0) {
       line.no_configurator = 1;
     } else if (strcmp(arg, "--gl") == 0) {
-      const char* kind = i + 1 < argc ? argv[++i] : "";
-      if (strcmp(kind, "egl") == 0) line.gl = APP_GL_EGL;
-      else if (strcmp(kind, "glx") == 0) line.gl = APP_GL_GLX;
-      else fail("--gl takes egl or glx, not \"%s\"", kind);
+      if (const char* kind = value_of(&i, "egl or glx")) {
+        if (strcmp(kind, "egl") == 0) line.gl = APP_GL_EGL;
+        else if (strcmp(kind, "glx") == 0) line.gl = APP_GL_GLX;
+        else fail("--gl takes egl or glx, not \"%s\"", kind);
+      }
     } else if (strcmp(arg, "--gl-device") == 0) {
-      if (i + 1 >= argc || !parse_device(argv[++i], &line.gl_device))
-        fail("--gl-device takes an EGL device number (0, 1, ...), not \"%s\"", i < argc ? argv[i] : "");
+      const char* value = value_of(&i, "an EGL device number");
+      if (value != nullptr && !parse_device(value, &line.gl_device))
+        fail("--gl-device takes an EGL device number (0, 1, ...), not \"%s\"", value);
     } else if (arg[0] == '-' && arg[1] != 0) {
       fail("unknown option %s", arg);
-    } else if (line.diskwriter_path == nullptr) {
+    } else if (!is_diskwriter(i - 1) && !is_diskwriter(i + 1)) {
+      // Only the disk writer takes a bare argument: any other would be a
+      // directory nobody asked to fill.
+      fail("unexpected argument \"%s\"", arg);
+    } else if (line.diskwriter_path != nullptr) {
+      fail("--diskwriter takes one directory, not also \"%s\"", arg);
+    } else if (arg[0] == 0) {
+      fail("%s", "--diskwriter needs a directory, not an empty argument");
+    } else {
       line.diskwriter_path = argv[i];
     }
   }

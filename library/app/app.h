@@ -123,6 +123,7 @@ struct App {
   app_signals* signals;
   struct film* film;  // the film being rendered
   std::atomic<int32_t> range_outputs;  // outputs still short of the range's end
+  int32_t range_unreached;  // a range is rendered and no output has kept anything of it yet
   int32_t no_configurator;  // "--no-configurator" was given
   int32_t gl;         // app_gl: how the display draws
   int32_t gl_device;  // the EGL device to draw on; -1 when not chosen
@@ -156,13 +157,14 @@ void app_two_call_step(App* app, uint32_t bit);
 enum app_gl : int32_t { APP_GL_CHOOSE = 0, APP_GL_GLX = 1, APP_GL_EGL = 2 };
 
 // Command line rules: "--diskwriter" turns rendering to files on and the
-// first argument that is not an option is the rendering directory, wherever
-// it stands; "--film FILE" renders to one film instead; "--draft" renders a
-// quick preview; "--range FROM:TO" renders output frames FROM to TO - 1
-// only (TO may be left out: to the end); "--gl glx|egl" forces how renders
-// draw and "--gl-device N" picks the N-th EGL device; "--help" and
+// argument that is not an option next to it (before or after) is the
+// rendering directory; "--film FILE" renders to one film instead; "--draft"
+// renders a quick preview; "--range FROM:TO" renders output frames FROM to
+// TO - 1 only (TO may be left out: to the end); "--gl glx|egl" forces how
+// renders draw and "--gl-device N" picks the N-th EGL device; "--help" and
 // "--no-configurator" are recognised anywhere.
-// An unknown option, or one without its value, is an error.
+// An unknown option, one without its value (missing, empty or an option
+// itself), any other bare argument and a second directory are errors.
 struct AppCommandLine {
   int32_t diskwriter;
   char* diskwriter_path;

@@ -74,6 +74,8 @@ void app_audio_start_clock(App* app) {
 }
 
 void app_audio_finish(App* app) {
-  audio_io_finish(&app->audio_output);
+  int64_t kept = 0;
+  audio_io_finish(&app->audio_output, &kept);
+  if (kept > 0) app->range_unreached = 0;
   app->audio = nullptr;
 }

@@ -119,6 +119,7 @@ void app_display_run(App* app) {
 void app_display_finish(App* app) {
   if (app->display_io == nullptr) return;
   display_io_teardown(app->display_io);
+  if (app->display_io->frames_kept > 0) app->range_unreached = 0;
   delete app->display_io;
   app->display_io = nullptr;
   app->display = nullptr;

@@ -3,6 +3,7 @@
 // and before any of them starts, so that a target that cannot be written
 // ends the program before anything is drawn; the film is finished once both
 // outputs have ended.
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -59,6 +60,7 @@ void range_output_done(void* user) {
 void set_range(App* app) {
   int32_t from = app->config.range_from, to = app->config.range_to;
   if (from <= 0 && to <= from) return;
+  app->range_unreached = 1;
   constexpr int64_t kSamplesPerFrame = static_cast<int64_t>(AUDIO_SAMPLE_RATE) / 30;
   int32_t outputs = (app->display != nullptr) + (app->audio != nullptr);
   app->range_outputs.store(outputs);
@@ -67,6 +69,17 @@ void set_range(App* app) {
   if (app->audio != nullptr)
     audio_file_writer_set_range(app->audio, from * kSamplesPerFrame, to > from ? to * kSamplesPerFrame : -1,
                                 range_output_done, app);
+}
+
+// A range that starts after the piece's last frame would draw nothing; where
+// the handler knows the piece's length, that is said before anything is.
+int check_range_start(App* app) {
+  int32_t from = app->config.range_from;
+  double frames = std::ceil(app->config.duration_ms * 30.0 / 1000.0);
+  if (app->config.duration_ms <= 0.0 || from < frames) return 1;
+  printf("ERROR: --range starts at frame %d, after the last frame of the piece (%.0f)\n", from, frames - 1);
+  stop_raise(&app->stop, 2);
+  return 0;
 }
 
 int check_directory(const App* app) {
@@ -87,6 +100,7 @@ std::string app_render_stem(const App* app) {
 int app_render_prepare(App* app) {
   // Nothing renders without an output, and nothing is made for it.
   if (!app->config.diskwriter || (app->audio == nullptr && app->display == nullptr)) return 1;
+  if (!check_range_start(app)) return 0;
   if (app->config.diskwriter_path != nullptr && !check_directory(app)) return 0;
   if (app->config.film_path != nullptr && !open_film(app)) return 0;
   set_range(app);
@@ -103,8 +117,16 @@ int app_render_prepare(App* app) {
 }
 
 void app_render_finish(App* app) {
-  if (app->film == nullptr) return;
-  if (!film_finish(app->film)) stop_raise(&app->stop, 1);
-  film_destroy(app->film);
-  app->film = nullptr;
+  if (app->film != nullptr) {
+    if (!film_finish(app->film)) stop_raise(&app->stop, 1);
+    film_destroy(app->film);
+    app->film = nullptr;
+  }
+  // A rendering that ended before its range began made nothing: not a
+  // success, though it is only known now.
+  if (app->range_unreached) {
+    printf("WARNING: nothing was rendered: the program ended before frame %d, where --range starts\n",
+           app->config.range_from);
+    stop_raise(&app->stop, 1);
+  }
 }

@@ -26,9 +26,11 @@ void app_display_finish(App* app);               // frees the display I/O if it 
 void app_background_wait(App* app);
 
 // Rendering: the directory is made and checked, or the film opened and given
-// to the outputs; 0 (after an ERROR line) when the target cannot be written.
+// to the outputs; 0 (after an ERROR line) when the target cannot be written
+// or the range starts after the piece's known end (status 2).
 int app_render_prepare(App* app);
-// Finishes the film, if any, once the outputs have ended.
+// Finishes the film, if any, once the outputs have ended; a range that no
+// output reached is a WARNING and status 1.
 void app_render_finish(App* app);
 // The path and name stem of rendered files: DIR/name, "-draft" for drafts.
 std::string app_render_stem(const App* app);

@@ -139,6 +139,17 @@ void stream_position(stream** s, int64_t position) {
   impl_position(*s, position);
 }
 
+int stream_seek_as_file(stream** s, int64_t position) {
+  stream* r = *s;
+  if (!usable(r) || position < 0) return 0;
+  if (r->kind == STREAM_FILE) {
+    r->last_io = LAST_NONE;
+    return fseeko(file_of(r), static_cast<off_t>(position), SEEK_SET) == 0;
+  }
+  r->position = position;
+  return 1;
+}
+
 int stream_blockread(stream** s, void* buffer, int64_t size) {
   stream* r = *s;
   if (!usable(r) || size <= 0 || !(r->mode & STREAM_READ)) return 0;

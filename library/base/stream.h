@@ -46,6 +46,11 @@ int64_t stream_getposition(stream** s);
 // Moves to an absolute position; a failed seek (or one at or beyond the end
 // of an array) fails the stream.
 void stream_position(stream** s, int64_t position);
+// Moves as a seek on a file would: any position from 0 on, the end of an
+// array and beyond included (reads there give nothing, a write there fills
+// the gap with zeros). 0, with nothing changed and the stream still usable,
+// for a negative position or a seek the file refuses.
+int stream_seek_as_file(stream** s, int64_t position);
 // 1 when exactly `size` bytes were read; on 0 the position is unchanged.
 int stream_blockread(stream** s, void* buffer, int64_t size);
 // Reads up to `size` bytes and advances by as many: the count read, short at

@@ -14,25 +14,20 @@ sf_count_t stream_vio_get_filelen(void* user) {
 
 sf_count_t stream_vio_seek(sf_count_t offset, int whence, void* user) {
   stream** s = slot_of(user);
-  sf_count_t target;
+  sf_count_t base;
   switch (whence) {
-    case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = stream_getposition(s) + offset; break;
-    case SEEK_END: target = stream_endposition(s) + offset; break;
+    case SEEK_SET: base = 0; break;
+    case SEEK_CUR: base = stream_getposition(s); break;
+    case SEEK_END: base = stream_endposition(s); break;
     default: return -1;
   }
-  // libsndfile skips over the last chunk of a file to its very end. A plain
-  // stream_position there would fail an array stream and with it the whole
-  // decode, so the end of an array is accepted here as a place to stand.
-  stream* r = *s;
-  if (r != nullptr && r->ok && r->kind == STREAM_ARRAY && target == stream_endposition(s) &&
-      target >= 0) {
-    r->position = target;
-  } else {
-    stream_position(s, target);
-  }
-  // libsndfile expects the new offset back, and a negative value on failure.
-  return stream_hasfailed(s) ? -1 : stream_getposition(s);
+  // Offsets come from the headers being decoded: any value at all.
+  sf_count_t target;
+  if (__builtin_add_overflow(base, offset, &target)) return -1;
+  // libsndfile seeks past the end of the data while it reads some headers,
+  // as a file allows; the stream stays usable wherever the seek goes.
+  if (!stream_seek_as_file(s, target)) return -1;
+  return stream_getposition(s);
 }
 
 // libsndfile asks for whole buffers and expects the bytes that are left at

@@ -1,8 +1,10 @@
 // libsndfile's virtual I/O over a byte stream, so that a sound file can be
 // decoded from a file or from bytes in memory. The user data handed to
-// sf_open_virtual is the address of the stream slot (stream**). A seek
-// returns the new offset (-1 when it failed the stream), and may stand on the
-// end of an array stream.
+// sf_open_virtual is the address of the stream slot (stream**). The adapter
+// answers as a file would: a seek may go to the end of the data or past it
+// (reads there give nothing), a seek before the start or one that cannot be
+// done returns -1, and neither fails the stream; a seek returns the new
+// offset.
 #pragma once
 #include <sndfile.h>
 

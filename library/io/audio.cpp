@@ -277,8 +277,9 @@ void finish_realtime(audio_io* io, audio_realtime_device* device) {
 
 }  // namespace
 
-void audio_io_finish(audio_io** pointer) {
+void audio_io_finish(audio_io** pointer, int64_t* samples_kept) {
   audio_io* io = *pointer;
+  if (samples_kept != nullptr) *samples_kept = 0;
   if (io == nullptr) return;
   audio_device* device = io->committed;
   if (device != nullptr) {
@@ -287,6 +288,7 @@ void audio_io_finish(audio_io** pointer) {
       auto* writer = reinterpret_cast<audio_file_writer*>(device);
       if (writer->thread.record != nullptr)
         while (!thread_waitfor(&writer->thread)) inthread_sleep(1.0);
+      if (samples_kept != nullptr) *samples_kept = writer->kept;
     } else {
       finish_realtime(io, reinterpret_cast<audio_realtime_device*>(device));
     }

@@ -63,7 +63,9 @@ void audio_device_attach(audio_device* device, audio_callback callback, void* ar
 int audio_io_commit(audio_io* io, audio_device* device);
 // Ends the committed device (the disk writer finishes its file, a realtime
 // stream is stopped and closed) and frees the I/O record.
-void audio_io_finish(audio_io** io);
+// `samples_kept`, when given, receives the sample frames the file writer kept
+// in its recording (0 for a realtime device).
+void audio_io_finish(audio_io** io, int64_t* samples_kept = nullptr);
 
 // The stop that the disk writer watches (it ends its recording when one is
 // raised) and raises itself, with status 1, when its file cannot be written.

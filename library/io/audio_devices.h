@@ -43,6 +43,7 @@ struct audio_file_writer {
   int64_t range_to;
   void (*range_done)(void* user);
   void* range_user;
+  int64_t kept;  // sample frames kept in the recording
   struct film* film;  // the sound goes here instead of the file, when set
 };
 

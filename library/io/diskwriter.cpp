@@ -46,6 +46,7 @@ void keep(audio_file_writer* writer, const audio_frame* frame, int32_t first, in
     out[0] = frame->left[i];
     out[1] = frame->right[i];
   }
+  writer->kept += count > 0 ? count : 0;
 }
 
 int range_has_end(const audio_file_writer* writer) { return writer->range_to > writer->range_from; }

@@ -35,7 +35,7 @@ int32_t quit_at_begin(uint32_t stream, uint32_t phase, App*) {
     printf("begin\n");
     return APP_END;
   }
-  printf("unexpected %u:%u\n", stream, phase);
+  printf("handler called for %u:%u\n", stream, phase);
   return APP_STEP;
 }
 
@@ -77,46 +77,54 @@ TEST(TwoCallStep, PhaseSequenceForEachAnswer) {
   }
 }
 
-TEST(CommandLine, DiskwriterTakesTheFirstOtherArgumentInAnyOrder) {
-  struct Case {
-    std::vector<std::string> args;
-    const char* path;
-    int help, no_configurator;
-  };
-  const Case cases[] = {
-      {{"--diskwriter", "/tmp/x", "/tmp/y"}, "/tmp/x", 0, 0},  // later paths are ignored
-      {{"/tmp/x", "--diskwriter"}, "/tmp/x", 0, 0},
-      {{"--diskwriter"}, nullptr, 0, 0},
-      {{"--no-configurator", "--help", "--diskwriter", "out"}, "out", 1, 1},
-  };
-  for (Case c : cases) {
-    std::vector<char*> argv = {const_cast<char*>("vv-plume")};
-    for (auto& a : c.args) argv.push_back(a.data());
-    AppCommandLine line = app_parse_command_line(static_cast<int>(argv.size()), argv.data());
-    EXPECT_STREQ(line.diskwriter_path, c.path);
-    EXPECT_EQ((std::vector<int>{line.diskwriter, line.help, line.no_configurator}),
-              (std::vector<int>{1, c.help, c.no_configurator}));
-  }
-}
-
-// The handler quitting at its begin, or a command line that asks for help
-// or cannot be used, ends the program before any output starts.
-TEST(AppRun, EndsBeforeAnyOutputWhenTheHandlerOrTheCommandLineSaysSo) {
+// Every command line: the ones the runtime takes reach the handler's begin
+// (which quits here) with the directory beside --diskwriter; the others end
+// the program before any output with one ERROR line naming the argument,
+// the usage and status 2. A bare argument anywhere else would be a
+// directory filled without being asked for.
+TEST(AppRun, CommandLinesTakenOrRefusedBeforeAnyOutput) {
   const struct {
     std::vector<std::string> args;
     int status;
     std::string printed;  // how the output begins
+    const char* path;     // the directory taken
   } cases[] = {
-      {{"app"}, 0, "begin\n"},
-      {{"app", "--help"}, 0, "usage: app"},
-      {{"app", "--diskwriter"}, 2, "ERROR: --diskwriter needs a directory\nusage: app "},
+      {{}, 0, "begin\n", nullptr},
+      {{"--help"}, 0, "usage: app", nullptr},
+      {{"--no-configurator", "--diskwriter", "out", "--draft"}, 0, "begin\n", "out"},
+      {{"out", "--diskwriter"}, 0, "begin\n", "out"},
+      {{"--film", "a.mp4", "--diskwriter", "out", "--range", "5:"}, 0, "begin\n", "out"},
+      {{"--diskwriter"}, 2, "ERROR: --diskwriter needs a directory\n", nullptr},
+      {{"somedir"}, 2, "ERROR: unexpected argument \"somedir\"\n", nullptr},
+      {{"--film", "a.mp4", "extra", "--range", "0:10"}, 2, "ERROR: unexpected argument \"extra\"\n", nullptr},
+      {{"--diskwriter", "d1", "d2"}, 2, "ERROR: unexpected argument \"d2\"\n", nullptr},
+      {{"d1", "--diskwriter", "d2"}, 2, "ERROR: --diskwriter takes one directory, not also \"d2\"\n", nullptr},
+      {{"--diskwriter", ""}, 2, "ERROR: --diskwriter needs a directory, not an empty argument\n", nullptr},
+      {{"--film", "--draft"}, 2, "ERROR: --film needs a file name, not the option --draft\n", nullptr},
+      {{"--film", ""}, 2, "ERROR: --film needs a file name, not an empty argument\n", nullptr},
+      {{"--film"}, 2, "ERROR: --film needs a file name\n", nullptr},
+      {{"--film", "a.mp4", "--range", "--draft"}, 2,
+       "ERROR: --range needs FROM:TO (output frames), not the option --draft\n", nullptr},
+      {{"--film", "a.mp4", "--range", "9:3"}, 2,
+       "ERROR: --range takes FROM:TO or FROM: (frame numbers, FROM < TO), not \"9:3\"\n", nullptr},
+      {{"--frobnicate"}, 2, "ERROR: unknown option --frobnicate\n", nullptr},
   };
   for (const auto& c : cases) {
+    std::vector<std::string> args = {"app"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
     std::string out;
-    EXPECT_EQ(run_app(c.args, APP_STREAM_AUDIO | APP_STREAM_DISPLAY, quit_at_begin, &out), c.status) << out;
+    EXPECT_EQ(run_app(args, APP_STREAM_AUDIO | APP_STREAM_DISPLAY, quit_at_begin, &out), c.status) << out;
     EXPECT_EQ(out.substr(0, c.printed.size()), c.printed);
-    EXPECT_EQ(out.find("begin") == std::string::npos, c.args.size() > 1) << out;
-    EXPECT_EQ(out.find("unexpected"), std::string::npos) << out;
+    if (c.status == 2) {
+      EXPECT_EQ(out.substr(c.printed.size(), 10), "usage: app");
+    }
+    EXPECT_EQ(out.find("handler called"), std::string::npos) << out;
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    AppCommandLine line = app_parse_command_line(static_cast<int>(argv.size()), argv.data());
+    if (c.status != 2) {
+      EXPECT_STREQ(line.diskwriter_path, c.path) << out;
+    }
   }
 }
 
@@ -126,13 +134,14 @@ namespace {
 // there, else the display asks the process for SIGINT on its tenth frame.
 struct Twice {
   double until_ms = 0;
+  double duration_ms = 0;  // told the runtime at begin
   int frames = 0, ends = 0;
 };
 Twice* twice;
 
 int32_t render_twice(uint32_t stream, uint32_t phase, App* app) {
   if (stream == APP_STREAM_APP) {
-    if (phase == APP_BEGIN) app->config.name = "twice";
+    if (phase == APP_BEGIN) app->config.name = "twice", app->config.duration_ms = twice->duration_ms;
     if (phase == APP_END) twice->ends += 1;
     return APP_STEP;
   }
@@ -182,6 +191,41 @@ TEST(AppRun, RunsTwiceInOneProcessEndingByItselfThenBySignal) {
     EXPECT_NEAR(sound_ms, picture_ms, until_ms > 0 ? 34.0 : 2000.0 / 30.0 + AUDIO_FRAME_SAMPLES * 1000.0 / 44100.0);
     if (until_ms > 0) {
       EXPECT_NEAR(sound_ms, until_ms, 34.0);
+    }
+  }
+}
+
+// A range that starts after the last frame renders nothing: refused before
+// anything is drawn where the handler tells the piece's length, else said
+// at the end. A range of only the last frame is a rendering.
+TEST(AppRun, ARangeThatRendersNothingIsNoSuccess) {
+  const struct {
+    double duration_ms, until_ms;
+    std::string range;
+    int status;
+    std::string line;  // the first ERROR or WARNING line
+    size_t pictures;
+  } cases[] = {
+      {1000, 1000, "30:", 2, "ERROR: --range starts at frame 30, after the last frame of the piece (29)", 0},
+      {0, 300, "100:200", 1, "WARNING: nothing was rendered: the program ended before frame 100, where --range starts",
+       0},
+      {1000, 1000, "29:", 0, "", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.range);
+    TempDir dir;
+    Twice state{c.until_ms, c.duration_ms};
+    twice = &state;
+    std::string out;
+    EXPECT_EQ(run_app({"twice", "--diskwriter", dir.File("out"), "--range", c.range}, APP_STREAM_AUDIO | APP_STREAM_DISPLAY,
+                      render_twice, &out),
+              c.status)
+        << out;
+    size_t at = std::min(out.find("ERROR:"), out.find("WARNING:"));
+    EXPECT_EQ(at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at), c.line);
+    EXPECT_EQ(numbered_frames(dir.File("out"), "twice").size(), c.pictures);
+    if (c.status == 2) {
+      EXPECT_EQ(state.frames, 0) << "drawn";
     }
   }
 }

@@ -83,7 +83,7 @@ TEST(Stream, FileStreamsKeepContentsCreateFilesAndRestoreThePositionOfAFailedRea
   EXPECT_EQ(dir.Read("g"), "abXYef");
 }
 
-TEST(StreamVirtualIo, SeeksReportTheNewOffsetAndMayStandOnTheEnd) {
+TEST(StreamVirtualIo, SeeksAnswerAsAFileWould) {
   array a{};
   array_cats(&a, "0123456789");
   stream* s = nullptr;
@@ -110,8 +110,17 @@ TEST(StreamVirtualIo, SeeksReportTheNewOffsetAndMayStandOnTheEnd) {
   EXPECT_EQ(stream_virtualio.read(buffer, 1, user), 0);
   EXPECT_EQ(stream_virtualio.write("c", 1, user), 1);
   EXPECT_EQ(Bytes(a), "0123456789abc");
-  EXPECT_EQ(stream_virtualio.seek(5, SEEK_END, user), -1);
-  EXPECT_TRUE(stream_hasfailed(&s));
+  // Past the end, as a file allows: nothing to read, a write leaves a gap of
+  // zeros. Before the start, or beyond any offset, the seek fails and the
+  // stream stays where it was.
+  EXPECT_EQ(stream_virtualio.seek(2, SEEK_END, user), 15);
+  EXPECT_EQ(stream_virtualio.read(buffer, 1, user), 0);
+  EXPECT_EQ(stream_virtualio.write("d", 1, user), 1);
+  EXPECT_EQ(Bytes(a), std::string("0123456789abc\0\0d", 16));
+  EXPECT_EQ(stream_virtualio.seek(-17, SEEK_CUR, user), -1);
+  EXPECT_EQ(stream_virtualio.seek(INT64_MAX, SEEK_CUR, user), -1);
+  EXPECT_EQ(stream_virtualio.tell(user), 16);
+  EXPECT_FALSE(stream_hasfailed(&s));
   stream_destroy(&s);
   array_reset(&a);
 }

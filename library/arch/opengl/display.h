@@ -137,6 +137,7 @@ struct display_io_handle {
   display_io* io;
   int32_t gl;         // display_gl, read by display_io_make
   int32_t gl_device;  // EGL: the device to draw on; -1: a GPU when there is one
+  int32_t frames_kept;  // offline: frames kept in the files or the film; kept after the io goes
 };
 
 // Makes the display io with its two devices on the platform handle->gl

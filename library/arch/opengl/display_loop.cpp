@@ -237,6 +237,7 @@ void display_loop_step(display_io_handle* handle) {
     if (kept && !ahead) {
       io->platform->resolve(handle);
       display_loop_capture(io);
+      handle->frames_kept += 1;
       if (io->report_progress) progress_frame(&io->progress);
     }
     if (kept) io->rolled_frames += 1;
