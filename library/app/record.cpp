@@ -102,7 +102,9 @@ struct app_recorder {
     if (pending.empty()) return;
     std::stable_sort(pending.begin(), pending.end(),
                      [](const app_record_event& a, const app_record_event& b) { return a.ms < b.ms; });
-    double newest = pending.back().ms;
+    // The clock goes on between events: what it has passed by the hold
+    // back is written, even when nothing newer comes.
+    double newest = std::max(pending.back().ms, reached.load(std::memory_order_relaxed));
     size_t n = 0;
     while (n < pending.size() && (all || pending[n].ms <= newest - kHoldBackMs)) write(pending[n++]);
     pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(n));
