@@ -110,6 +110,9 @@ TEST(AppRun, EndsBeforeAnyOutputWhenTheHandlerOrTheCommandLineSaysSo) {
       {{"app"}, 0, "begin\n"},
       {{"app", "--help"}, 0, "usage: app"},
       {{"app", "--diskwriter"}, 2, "ERROR: --diskwriter needs a directory\nusage: app "},
+      {{"app", "--record"}, 2, "ERROR: --record needs a file name\nusage: app "},
+      {{"app", "--record", "take.txt", "--film", "a.mp4"}, 2, "ERROR: --record goes with live play"},
+      {{"app", "--replay", "take.txt"}, 2, "ERROR: --replay goes with --film or --diskwriter"},
   };
   for (const auto& c : cases) {
     std::string out;

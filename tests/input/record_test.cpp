@@ -159,6 +159,7 @@ TEST(NotesExample, PlayedLiveAndRecordedRendersTheSamePerformanceTwice) {
         break;
       }
     ASSERT_GE(first, 0) << "note " << note << " never drawn";
+    printf("note %d recorded at %.1f ms, first drawn in frame %d (%+.1f ms)\n", note, ms, first, first * kFrameMs - ms);
     EXPECT_LE(std::fabs(first * kFrameMs - ms), kFrameMs) << "note " << note << " at " << ms << " ms, frame " << first;
   }
 
