@@ -27,7 +27,7 @@ void app_display(void* user, display_frame* frame) {
   if (app->recorder != nullptr) app_recorder_reached(app->recorder, t);
   // Without audio the display frames drive the control tick.
   if (!app_has_stream(app, APP_STREAM_AUDIO) && app_has_stream(app, APP_STREAM_CONTROL_IN))
-    app_controlin(app, display_frame_in_ms(frame));
+    app_controlin(app, t);
   if (app->handler(APP_STREAM_DISPLAY, APP_STEP, app) == APP_END) app_quit(app, APP_STREAM_DISPLAY);
   app->display_frame = nullptr;
 }
