@@ -132,10 +132,10 @@ TEST(NotesExample, PlayedLiveAndRecordedRendersTheSamePerformanceTwice) {
   ASSERT_EQ(t.started.size(), 5u) << recorded;
   ASSERT_GT(t.end, t.started.back().first) << recorded;
 
-  auto render = [&](const std::string& out) {
+  auto render = [&](const std::string& out, std::vector<std::string> more = {}) {
     Program notes;
-    EXPECT_TRUE(notes.start({ZEAL_BINARY_DIR "/examples/notes", "--replay", take, "--gl", "egl", "--diskwriter", out},
-                            {rpath}));
+    more.insert(more.begin(), {ZEAL_BINARY_DIR "/examples/notes", "--replay", take, "--gl", "egl", "--diskwriter", out});
+    EXPECT_TRUE(notes.start(more, {rpath}));
     EXPECT_EQ(notes.wait_exit(120000), 0) << notes.output;
   };
   double began = get_milliseconds();
@@ -169,6 +169,14 @@ TEST(NotesExample, PlayedLiveAndRecordedRendersTheSamePerformanceTwice) {
     EXPECT_EQ(read_file(entry.path().string()), read_file(dir.File("two/" + name))) << name;
   }
   EXPECT_EQ(numbered_frames(dir.File("two"), "notes"), frames);
+
+  // A cut of the replay is that part of the whole.
+  int from = static_cast<int>(frames.size()) / 2;
+  render(dir.File("cut"), {"--range", std::to_string(from) + ":"});
+  std::vector<int> cut = numbered_frames(dir.File("cut"), "notes");
+  ASSERT_EQ(cut.size(), frames.size() - static_cast<size_t>(from));
+  for (int n : cut)
+    EXPECT_EQ(read_file(frame_name(dir.File("cut"), "notes", n)), read_file(frame_name(dir.File("one"), "notes", n))) << n;
 }
 
 }  // namespace
