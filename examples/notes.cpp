@@ -196,6 +196,10 @@ void draw_rect(double x0, double y0, double x1, double y1) {
 }
 
 int32_t display_step(App* app) {
+  // A render waits for the palette: its frames must not depend on how fast
+  // the background thread was, so that two renders give the same pictures.
+  // (Live, the notes are grey until it arrives.)
+  while (app->config.diskwriter && palette_requested && !app_loader_ready(&palette_loader)) inthread_sleep(1.0);
   display_frame* frame = app->display_frame;
   double ms = display_frame_in_ms(frame);
   display_frame_define(frame, nullptr);
