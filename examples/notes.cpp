@@ -4,6 +4,11 @@
 //
 //   ZEAL_RPATH=resources build/examples/notes
 //
+// Play it live and record the performance, then render exactly that:
+//
+//   ZEAL_RPATH=resources build/examples/notes --record take.txt
+//   ZEAL_RPATH=resources build/examples/notes --replay take.txt --film take.mp4
+//
 // - MIDI: the runtime makes the MIDI client "zeal" with the ports
 //   "tidepool:in" (notes come in) and "tidepool:out" (echoes and the clock go
 //   out). Connect a keyboard or a sequencer to them.
@@ -23,7 +28,6 @@
 // lock. The MIDI-out step runs on a thread of its own, 3640 times a second.
 #include <GL/gl.h>
 
-#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -58,10 +62,6 @@ struct Note {
   double changed_ms;  // control time of the last on or off
 };
 Note notes[128];
-
-// The MIDI-out thread counts the clock ticks it sends; the display flashes
-// on each beat. An atomic is all the two threads share.
-std::atomic<uint64_t> ticks_sent{0};
 
 // --- A resource loaded by a background task ---
 
@@ -181,7 +181,6 @@ int32_t midi_out_step(App* app) {
   midi_event_list_add_at(list, &tick, midi_out_latency_ms());
   midi_device_out(app->midi_out, list);
   midi_event_list_destroy(list);
-  ticks_sent.fetch_add(1);
   return APP_STEP;
 }
 
@@ -197,6 +196,10 @@ void draw_rect(double x0, double y0, double x1, double y1) {
 }
 
 int32_t display_step(App* app) {
+  // A render waits for the palette: its frames must not depend on how fast
+  // the background thread was, so that two renders give the same pictures.
+  // (Live, the notes are grey until it arrives.)
+  while (app->config.diskwriter && palette_requested && !app_loader_ready(&palette_loader)) inthread_sleep(1.0);
   display_frame* frame = app->display_frame;
   double ms = display_frame_in_ms(frame);
   display_frame_define(frame, nullptr);
@@ -229,8 +232,10 @@ int32_t display_step(App* app) {
       draw_rect(x, 0.0, x + column, 0.04);
     }
 
-  // A light in the corner that flashes on every beat of the MIDI clock.
-  uint64_t ticks = ticks_sent.load();
+  // A light in the corner that flashes on every beat of the MIDI clock. The
+  // beats are counted on the output clock, as the MIDI-out step counts them,
+  // so that a render of a recorded performance flashes as the live run did.
+  auto ticks = static_cast<uint64_t>(ms > 0.0 ? ms * kTicksPerSecond / 1000.0 : 0.0);
   if (ticks > 0) {
     float beat = static_cast<float>(1.0 - (ticks % kTicksPerBeat) / static_cast<double>(kTicksPerBeat));
     glColor3f(beat, beat, beat);

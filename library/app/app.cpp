@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <string>
 
 #include "app/app_steps.h"
+#include "app/record.h"
+#include "arch/opengl/input.h"
 #include "base/perf.h"
 #include "base/vpath.h"
 
@@ -132,6 +135,11 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
       const char* value = value_of(&i, "an EGL device number");
       if (value != nullptr && !parse_device(value, &line.gl_device))
         fail("--gl-device takes an EGL device number (0, 1, ...), not \"%s\"", value);
+    } else if (strcmp(arg, "--record") == 0 || strcmp(arg, "--replay") == 0) {
+      if (char* value = value_of(&i, "a file name")) {
+        if (strcmp(arg, "--record") == 0) line.record_path = value;
+        else line.replay_path = value;
+      }
     } else if (arg[0] == '-' && arg[1] != 0) {
       fail("unknown option %s", arg);
     } else if (!is_diskwriter(i - 1) && !is_diskwriter(i + 1)) {
@@ -154,6 +162,10 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
   // Live play shows a window: only renders draw without one.
   if ((line.gl == APP_GL_EGL || line.gl_device >= 0) && !line.diskwriter && line.film_path == nullptr)
     fail("%s", "--gl egl and --gl-device go with --film or --diskwriter (live play needs a window)");
+  int renders = line.diskwriter || line.film_path != nullptr;
+  if (line.record_path != nullptr && renders)
+    fail("%s", "--record goes with live play, not with --film or --diskwriter");
+  if (line.replay_path != nullptr && !renders) fail("%s", "--replay goes with --film or --diskwriter");
   if (line.gl == APP_GL_GLX && line.gl_device >= 0) fail("%s", "--gl-device goes with --gl egl, not --gl glx");
   return line;
 }
@@ -161,7 +173,8 @@ AppCommandLine app_parse_command_line(int argc, char** argv) {
 void app_print_usage(const char* program) {
   printf(
       "usage: %s [--film FILE] [--diskwriter DIR] [--range FROM:TO] [--draft]\n"
-      "          [--gl egl|glx] [--gl-device N] [--no-configurator] [--help]\n"
+      "          [--gl egl|glx] [--gl-device N] [--record FILE | --replay FILE]\n"
+      "          [--no-configurator] [--help]\n"
       "\n"
       "  --film FILE         render to FILE instead of playing live: one film with\n"
       "                      H.264 pictures and AAC sound (.mp4, .mov, .mkv)\n"
@@ -180,6 +193,11 @@ void app_print_usage(const char* program) {
       "                      window on the X display; by default glx when DISPLAY\n"
       "                      is set, else egl\n"
       "  --gl-device N       render on the N-th EGL device (also ZEAL_GL_DEVICE=N)\n"
+      "  --record FILE       play live and write every input event (MIDI, keys,\n"
+      "                      mouse, control bus) with its clock time into FILE\n"
+      "  --replay FILE       render (with --film or --diskwriter) the performance\n"
+      "                      recorded in FILE: its events at their times, up to\n"
+      "                      its end; no live input is opened\n"
       "  --no-configurator   skip the configuration window\n"
       "  --help              show this text\n"
       "\n"
@@ -195,6 +213,8 @@ namespace {
 
 void free_app(App* app) {
   if (app->diskwriter_path_owned) free(app->config.diskwriter_path);
+  if (app->recorder != nullptr) app_recorder_close(app->recorder);
+  delete app->replay;
   delete app;
 }
 
@@ -208,6 +228,21 @@ void end_remaining_streams(App* app) {
   }
   // The display's end phase ran when its window went.
   if (app_has_stream(app, APP_STREAM_DISPLAY)) app_quit(app, APP_STREAM_DISPLAY);
+}
+
+// A replay renders up to its recorded end: the frames whose clock time is
+// before it (at 30 a second), and their sound. 0 after an ERROR line when
+// the range asked for lies beyond it.
+int fit_range_to_replay(App* app) {
+  double end = app->replay->end_ms;
+  auto frames = static_cast<int32_t>(std::ceil(end * 30.0 / 1000.0));
+  if (frames < 1) frames = 1;
+  app->config.duration_ms = end;
+  if (app->config.range_to < 0 || app->config.range_to > frames) app->config.range_to = frames;
+  if (app->config.range_from < app->config.range_to) return 1;
+  printf("ERROR: --range starts at frame %d, but the recording ends with frame %d\n", app->config.range_from,
+         frames - 1);
+  return 0;
 }
 
 }  // namespace
@@ -241,6 +276,26 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app->no_configurator = line.no_configurator;
   app->gl = line.gl;
   app->gl_device = line.gl_device;
+  // A recording that cannot be read or written ends the program before
+  // anything is drawn.
+  if (line.replay_path != nullptr) {
+    std::string error;
+    app->replay = app_replay_load(line.replay_path, &error).release();
+    if (app->replay == nullptr) {
+      printf("ERROR: %s\n", error.c_str());
+      free_app(app);
+      return 1;
+    }
+  }
+  if (line.record_path != nullptr) {
+    std::string why;
+    app->recorder = app_recorder_open(line.record_path, &why);
+    if (app->recorder == nullptr) {
+      printf("ERROR: cannot write the recording \"%s\": %s\n", line.record_path, why.c_str());
+      free_app(app);
+      return 1;
+    }
+  }
 
   array log_candidates = vpath("virtual://root/perf.log");
   perf_logfile(log_candidates.size >= 1 ? static_cast<const char*>(log_candidates.data) : nullptr);
@@ -266,7 +321,10 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   if (flags & APP_STREAM_AUDIO) app_audio_setup(app);
   if (flags & APP_STREAM_DISPLAY) app_display_setup(app);
   if (flags & APP_STREAM_CONTROL_IN) app_control_setup(app, flags);
-  if (!app_render_prepare(app)) {
+  if (app->recorder != nullptr && app->display != nullptr && app_has_stream(app, APP_STREAM_DISPLAY))
+    for (uint32_t id : {INPUT_JOYSTICK_ID, INPUT_MOUSE_ID, INPUT_KEYBOARD_ID})
+      event_add_handler(app->display, id, app_record_input, app);
+  if ((app->replay != nullptr && !fit_range_to_replay(app)) || !app_render_prepare(app)) {
     stop_raise(&app->stop, 1);
   } else {
     app_background_start(app);
@@ -290,6 +348,9 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
   app_display_finish(app);
   app_render_finish(app);
   end_remaining_streams(app);
+  // Complete on every ending: the end line says where the performance stopped.
+  if (app->recorder != nullptr && !app_recorder_close(app->recorder)) stop_raise(&app->stop, 1);
+  app->recorder = nullptr;
 
   handler(APP_STREAM_APP, APP_END, app);
   app->config.streams = static_cast<int32_t>(APP_STREAM_APP);

@@ -63,6 +63,8 @@ struct audio_io;
 struct display_io_handle;
 struct app_signals;
 struct film;
+struct app_recorder;
+struct app_replay;
 
 struct AppScheduler {
   array tasks;
@@ -127,6 +129,11 @@ struct App {
   int32_t no_configurator;  // "--no-configurator" was given
   int32_t gl;         // app_gl: how the display draws
   int32_t gl_device;  // the EGL device to draw on; -1 when not chosen
+  // "--record FILE": the live input goes into this recording as well.
+  app_recorder* recorder;
+  // "--replay FILE": the recorded input, fed to a render in place of the
+  // live sources, which are not opened.
+  app_replay* replay;
 };
 
 // The main sequence: runs the handler's outputs until the last stream stops
@@ -161,7 +168,8 @@ enum app_gl : int32_t { APP_GL_CHOOSE = 0, APP_GL_GLX = 1, APP_GL_EGL = 2 };
 // rendering directory; "--film FILE" renders to one film instead; "--draft"
 // renders a quick preview; "--range FROM:TO" renders output frames FROM to
 // TO - 1 only (TO may be left out: to the end); "--gl glx|egl" forces how
-// renders draw and "--gl-device N" picks the N-th EGL device; "--help" and
+// renders draw and "--gl-device N" picks the N-th EGL device; "--record FILE"
+// records a live performance and "--replay FILE" renders one; "--help" and
 // "--no-configurator" are recognised anywhere.
 // An unknown option, one without its value (missing, empty or an option
 // itself), any other bare argument and a second directory are errors.
@@ -176,6 +184,8 @@ struct AppCommandLine {
   int32_t no_configurator;
   int32_t gl;         // app_gl
   int32_t gl_device;  // -1 without "--gl-device"
+  char* record_path;  // "--record FILE": live runs only
+  char* replay_path;  // "--replay FILE": renders only
   char error[256];  // empty, or what is wrong with the command line
 };
 AppCommandLine app_parse_command_line(int argc, char** argv);

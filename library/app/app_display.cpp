@@ -9,7 +9,9 @@
 #include "app/app.h"
 #include "app/app_steps.h"
 #include "app/bus.h"
+#include "app/record.h"
 #include "arch/opengl/display.h"
+#include "io/avstream.h"
 
 namespace {
 
@@ -20,9 +22,12 @@ void app_display(void* user, display_frame* frame) {
     return;
   }
   app->display_frame = frame;
+  double t = display_frame_in_ms(frame);
+  if (app->replay != nullptr) app_replay_frame(app, t);
+  if (app->recorder != nullptr) app_recorder_reached(app->recorder, t);
   // Without audio the display frames drive the control tick.
   if (!app_has_stream(app, APP_STREAM_AUDIO) && app_has_stream(app, APP_STREAM_CONTROL_IN))
-    app_controlin(app, display_frame_in_ms(frame));
+    app_controlin(app, t);
   if (app->handler(APP_STREAM_DISPLAY, APP_STEP, app) == APP_END) app_quit(app, APP_STREAM_DISPLAY);
   app->display_frame = nullptr;
 }
@@ -68,6 +73,13 @@ int choose_gl(const App* app, display_io_handle* handle) {
 }
 
 }  // namespace
+
+double app_display_now(const App* app) {
+  const display_io* io = app->display_io != nullptr ? app->display_io->io : nullptr;
+  if (io == nullptr || io->channel == nullptr || !avstream_is_rolling(io->channel)) return 0.0;
+  // A frame begun now would carry this time.
+  return avstream_time(io->channel) + io->presentation_offset;
+}
 
 int app_display_make(App* app) {
   auto* handle = new display_io_handle{};

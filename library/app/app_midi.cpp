@@ -61,9 +61,13 @@ double midiout_telltime(void* arg) {
 
 void* midiout_thread(void* arg) {
   auto* app = static_cast<App*>(arg);
-  avstream_channel* channel = avstream_add_channel(app->config.name, midiout_telltime, app);
+  // A render holds its outputs in lock step on the rendered clock; MIDI out
+  // goes to live software on the wall clock, and in that lock step it would
+  // hold the render to a crawl. It keeps a clock of its own then.
+  int own_clock = app->config.diskwriter != 0;
+  avstream_channel* channel = avstream_add_channel(own_clock ? "MIDI_OUT" : app->config.name, midiout_telltime, app);
   app->midi_out_channel = channel;
-  if (channel != nullptr && !app_has_stream(app, APP_STREAM_DISPLAY)) avstream_start(channel, 0);
+  if (channel != nullptr && (own_clock || !app_has_stream(app, APP_STREAM_DISPLAY))) avstream_start(channel, 0);
   double t0 = get_milliseconds();
   if (app->handler(APP_STREAM_MIDI_OUT, APP_BEGIN, app) == APP_END) app_quit(app, APP_STREAM_MIDI_OUT);
   while (app_has_stream(app, APP_STREAM_MIDI_OUT) && !stop_raised(&app->stop)) {
@@ -95,12 +99,15 @@ void app_midi_setup(App* app, uint32_t flags) {
     midi_device_set_name(out, "tidepool:out");
     midi_device_enable_out(out);
   }
-  if (flags & APP_STREAM_MIDI_IN) {
+  // A replay's MIDI comes from its recording: no port is opened for it, and
+  // the recorded events go through app_midifn at their control ticks.
+  int replayed = app->replay != nullptr && (flags & APP_STREAM_MIDI_IN);
+  if ((flags & APP_STREAM_MIDI_IN) && !replayed) {
     midi_io_define_device(app->midi_client, &in);
     midi_device_set_name(in, "tidepool:in");
     midi_device_in(in, app_midifn, app);
   }
-  if (in == nullptr) app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_IN);
+  if (in == nullptr && !replayed) app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_IN);
   if (out == nullptr) app->config.streams &= ~static_cast<int32_t>(APP_STREAM_MIDI_OUT);
   app->midi_in = in;
   app->midi_out = out;

@@ -23,6 +23,8 @@ void app_audio_finish(App* app);
 void app_midi_finish(App* app);
 void app_control_finish(App* app);
 void app_display_finish(App* app);               // frees the display I/O if it never ran
+// The clock time a display frame begun now would have (0 before the clock rolls).
+double app_display_now(const App* app);
 void app_background_wait(App* app);
 
 // Rendering: the directory is made and checked, or the film opened and given

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/record.h"
 #include "base/thread.h"
+#include "io/midi_event.h"
 
 namespace {
 
@@ -155,12 +157,15 @@ void control_event_handler(void* user, const int32_t* event, int32_t words) {
   app_bus_post(app, app->display_events_ring, slot);
 }
 
-void private_bus_accept(AppBus* bus, lf_ringbuffer* producer) {
+namespace {
+
+// Moves what waits in `producer` to every consumer; the events moved stay in
+// `local`, and their count is returned.
+int32_t accept_into(AppBus* bus, lf_ringbuffer* producer, uint8_t (&local)[APP_BUS_RING_EVENTS * APP_BUS_EVENT_BYTES]) {
   constexpr int32_t kSize = APP_BUS_EVENT_BYTES;
   int32_t n = lf_ringbuffer_used(producer) / kSize;
   if (n > APP_BUS_RING_EVENTS) n = APP_BUS_RING_EVENTS;
-  if (n <= 0 || lf_ringbuffer_size(producer) <= 0) return;
-  uint8_t local[APP_BUS_RING_EVENTS * kSize];
+  if (n <= 0 || lf_ringbuffer_size(producer) <= 0) return 0;
   for (int32_t i = 0; i < n; ++i) lf_ringbuffer_read(producer, local + i * kSize, kSize);
   int32_t consumers = array_count(&bus->consumers, kRingWidth);
   for (int32_t c = 0; c < consumers; ++c) {
@@ -172,15 +177,43 @@ void private_bus_accept(AppBus* bus, lf_ringbuffer* producer) {
       printf("WARNING: one output is running too slow (%d) (must write: %d, written: %d)\n", c, n,
              m);
   }
+  return n;
+}
+
+// What producer `ring` handed the handler at tick `t`, for the recording.
+// Input events are recorded where the display delivers them, not here.
+void record_accepted(App* app, int32_t ring, const uint8_t* events, int32_t n, double t) {
+  if (ring == app->display_events_ring) return;
+  for (int32_t i = 0; i < n; ++i) {
+    app_record_event e{};
+    e.ms = t;
+    e.ring = ring;
+    memcpy(e.words, events + i * APP_BUS_EVENT_BYTES, APP_BUS_EVENT_BYTES);
+    e.source = ring == app->midi_in_ring && static_cast<uint32_t>(e.words[0]) == MIDI_EVENT_MAGIC ? APP_RECORD_MIDI
+                                                                                                : APP_RECORD_BUS;
+    app_recorder_add(app->recorder, e);
+  }
+}
+
+}  // namespace
+
+void private_bus_accept(AppBus* bus, lf_ringbuffer* producer) {
+  uint8_t local[APP_BUS_RING_EVENTS * APP_BUS_EVENT_BYTES];
+  accept_into(bus, producer, local);
 }
 
 void app_controlin(App* app, double t) {
+  if (app->replay != nullptr) app_replay_tick(app, t);
   if (app->bus_lock.fetch_add(-1) > 0) {
     int32_t producers = array_count(&app->bus.producers, kRingWidth);
-    for (int32_t i = 0; i < producers; ++i)
-      private_bus_accept(&app->bus, static_cast<lf_ringbuffer*>(
-                                        array_element(&app->bus.producers, kRingWidth, i)));
+    uint8_t local[APP_BUS_RING_EVENTS * APP_BUS_EVENT_BYTES];
+    for (int32_t i = 0; i < producers; ++i) {
+      int32_t n = accept_into(&app->bus, static_cast<lf_ringbuffer*>(array_element(&app->bus.producers, kRingWidth, i)),
+                              local);
+      if (app->recorder != nullptr) record_accepted(app, i, local, n, t);
+    }
   }
+  if (app->recorder != nullptr) app_recorder_reached(app->recorder, t);
   app->bus_lock.fetch_add(1);
   app->control_ms = t;
   app_two_call_step(app, APP_STREAM_CONTROL_IN);

@@ -108,6 +108,9 @@ TEST(AppRun, CommandLinesTakenOrRefusedBeforeAnyOutput) {
       {{"--film", "a.mp4", "--range", "9:3"}, 2,
        "ERROR: --range takes FROM:TO or FROM: (frame numbers, FROM < TO), not \"9:3\"\n", nullptr},
       {{"--frobnicate"}, 2, "ERROR: unknown option --frobnicate\n", nullptr},
+      {{"--record"}, 2, "ERROR: --record needs a file name\n", nullptr},
+      {{"--record", "take.txt", "--film", "a.mp4"}, 2, "ERROR: --record goes with live play, not with --film or --diskwriter\n", nullptr},
+      {{"--replay", "take.txt"}, 2, "ERROR: --replay goes with --film or --diskwriter\n", nullptr},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"app"};
