@@ -48,7 +48,9 @@ struct avstream_channel {
   std::atomic<int> advanced;
   double position;
   thread_cond cond;
-  double slot[2][2];  // own time, clock-side time
+  // Own time, clock-side time: written by the clock thread, read by any
+  // output's thread; each value whole, so atomic.
+  std::atomic<double> slot[2][2];
   std::atomic<int> sequence;
   // Ended outputs: their time goes on from the last reading at wall-clock pace.
   std::atomic<int> stopped;
@@ -82,8 +84,8 @@ double channel_time(avstream_channel* c) {
 
 double channel_offset(avstream_channel* c) {
   int seq = c->sequence.load(std::memory_order_acquire);
-  const double* s = c->slot[(seq ^ 1) & 1];
-  return s[1] - s[0];
+  const std::atomic<double>* s = c->slot[(seq ^ 1) & 1];
+  return s[1].load(std::memory_order_relaxed) - s[0].load(std::memory_order_relaxed);
 }
 
 // The channel array may grow while the clock thread works: it works on a copy.
@@ -101,14 +103,14 @@ void snapshot_pass(avstream_clock* clock, avstream_channel** list, int n) {
   for (int i = 0; i < n; ++i) {
     avstream_channel* c = list[i];
     if (c->stopped.load()) continue;
-    double* s = c->slot[c->sequence.load() & 1];
+    std::atomic<double>* s = c->slot[c->sequence.load() & 1];
     if (c == master) {
       double m = channel_time(c);
-      s[0] = m;
-      s[1] = m;
+      s[0].store(m, std::memory_order_relaxed);
+      s[1].store(m, std::memory_order_relaxed);
     } else {
-      s[1] = avstream_time(c);
-      s[0] = channel_time(c);
+      s[1].store(avstream_time(c), std::memory_order_relaxed);
+      s[0].store(channel_time(c), std::memory_order_relaxed);
     }
     c->sequence.fetch_add(1, std::memory_order_release);
   }
