@@ -18,7 +18,8 @@ export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 # Under ThreadSanitizer: the threads of the outputs, the input and the piece.
-# Left out: the whole-piece runs (hours at its speed), the farm (its remote job
+# Left out: the whole-piece runs (hours at its speed), the comparison of
+# windowless and windowed renders (a pixel check), the farm (its remote job
 # runs over ssh without the suppressions), and the tests that time MIDI
 # through JACK, which at a tenth of the speed can miss their first message.
 tsan() {
@@ -28,7 +29,7 @@ tsan() {
   TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
     tools/with-services.sh ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 \
     -L 'outputs|input|piece' \
-    -E '^(Render\.WholePieceToFilmAndDisk|Live\.WholePiecePlaysInRealTimeAndEndsByItself|Farm\..*|MidiDevice\..*|NotesExample\..*)$'
+    -E '^(Render\.WholePieceToFilmAndDisk|Live\.WholePiecePlaysInRealTimeAndEndsByItself|Render\.WithoutAnXServerTheSameFilesAsInAWindow|Farm\..*|MidiDevice\..*|NotesExample\..*)$'
 }
 if [ -n "$only_tsan" ]; then
   tsan
