@@ -1,6 +1,6 @@
 #include <benchmark/benchmark.h>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 // Appending to a growable array: the operation under every list in the framework.
 static void BM_ArrayAppend(benchmark::State& state) {

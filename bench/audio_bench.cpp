@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
-#include "app/app.h"
-#include "app/app_steps.h"
-#include "base/perf.h"
-#include "io/audio_devices.h"
-#include "io/avstream.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/base/perf.h>
+#include <zeal/io/audio_devices.h>
+#include <zeal/io/avstream.h>
 
 namespace {
 

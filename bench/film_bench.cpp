@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "io/film.h"
+#include <zeal/io/film.h>
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/bus.h"
-#include "io/midi_decode.h"
-#include "io/midi_event.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/bus.h>
+#include <zeal/io/midi_decode.h>
+#include <zeal/io/midi_event.h>
 #include "tests/common/midi_flood.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "arch/opengl/geometry.h"
+#include <zeal/arch/opengl/geometry.h>
 #include "piece/boids.h"
 #include "piece/particles.h"
 #include "piece/perftest.h"

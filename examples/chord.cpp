@@ -25,9 +25,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/app.h"
-#include "arch/opengl/frame.h"
-#include "io/audio.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/io/audio.h>
 
 namespace {
 

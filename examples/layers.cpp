@@ -16,10 +16,10 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/app.h"
-#include "arch/opengl/display.h"
-#include "arch/opengl/framebuffer.h"
-#include "arch/opengl/geometry.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/framebuffer.h>
+#include <zeal/arch/opengl/geometry.h>
 
 namespace {
 

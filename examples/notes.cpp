@@ -34,14 +34,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/bus.h"
-#include "app/loader.h"
-#include "arch/opengl/frame.h"
-#include "arch/opengl/image_png.h"
-#include "arch/opengl/input.h"
-#include "base/vpath.h"
-#include "io/midi.h"
+#include <zeal/app/app.h>
+#include <zeal/app/bus.h>
+#include <zeal/app/loader.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/image_png.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/base/vpath.h>
+#include <zeal/io/midi.h>
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "base/parser.h"
-#include "io/midi_decode.h"
-#include "io/midi_event.h"
+#include <zeal/base/parser.h>
+#include <zeal/io/midi_decode.h>
+#include <zeal/io/midi_event.h>
 #include "fuzz/fuzz_check.h"
 
 namespace {

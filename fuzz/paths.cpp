@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "base/parser.h"
-#include "base/vpath.h"
+#include <zeal/base/parser.h>
+#include <zeal/base/vpath.h>
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arch/opengl/image_png.h"
+#include <zeal/arch/opengl/image_png.h>
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

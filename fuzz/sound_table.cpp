@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "base/array.h"
-#include "base/stream.h"
+#include <zeal/base/array.h>
+#include <zeal/base/stream.h>
 #include "piece/ftable.h"
 #include "fuzz/fuzz_check.h"
 

@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 #include "piece/prng.h"
 #include "piece/vec4.h"
 

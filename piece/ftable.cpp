@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/stream_sndfile.h"
+#include <zeal/base/stream_sndfile.h>
 
 static const int32_t kFloat = static_cast<int32_t>(sizeof(float));
 static const int32_t kRangeWidth = static_cast<int32_t>(sizeof(ftable_range));

@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
-#include "base/stream.h"
+#include <zeal/base/array.h>
+#include <zeal/base/stream.h>
 
 enum {
   FTABLE_LOOP = 1,

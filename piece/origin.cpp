@@ -1,6 +1,6 @@
 #include "piece/origin.h"
 
-#include "app/app.h"
+#include <zeal/app/app.h>
 
 piece_shared* piece_of(const App* app) {
   return app != nullptr ? static_cast<piece_shared*>(app->state[app_stream_index(APP_STREAM_APP)]) : nullptr;

@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "arch/opengl/image.h"
+#include <zeal/arch/opengl/image.h>
 #include "piece/prng.h"
 #include "piece/vec4.h"
 

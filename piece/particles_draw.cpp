@@ -1,5 +1,5 @@
 // The particle cloud and the flocks into geometry buffers.
-#include "arch/opengl/geometry.h"
+#include <zeal/arch/opengl/geometry.h>
 #include "piece/boids.h"
 #include "piece/particles.h"
 #include "piece/particlescene.h"

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "arch/opengl/geometry.h"
-#include "arch/opengl/material.h"
+#include <zeal/arch/opengl/geometry.h>
+#include <zeal/arch/opengl/material.h>
 #include "piece/vec4.h"
 
 // Eye position for a camera time (the scene time times the speed ramp); w = 0.

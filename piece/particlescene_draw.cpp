@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/texture.h"
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/texture.h>
+#include <zeal/arch/opengl/trace.h>
 #include "piece/particlescene.h"
 
 static const char* const SOURCE = "piece/particlescene";

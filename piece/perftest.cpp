@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "arch/opengl/frame.h"
-#include "arch/opengl/geometry.h"
-#include "base/thread.h"
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/geometry.h>
+#include <zeal/base/thread.h>
 
 perftest_scene perftest_scene_make() {
   perftest_scene test{};

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/app.h"
-#include "arch/opengl/texture.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/texture.h>
 #include "piece/particles.h"
 
 // The load the test runs at.

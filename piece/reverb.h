@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 #include "piece/prng.h"
 
 constexpr int REVERB_TAPS = 24;

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "app/app.h"
-#include "app/configurator.h"
-#include "base/perf.h"
+#include <zeal/app/app.h>
+#include <zeal/app/configurator.h>
+#include <zeal/base/perf.h>
 #include "piece/ftable.h"
 #include "piece/origin.h"
 #include "piece/scene.h"

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app.h"
-#include "arch/opengl/frame.h"
-#include "arch/opengl/geometry.h"
-#include "arch/opengl/image_png.h"
-#include "arch/opengl/material.h"
-#include "arch/opengl/ui.h"
-#include "base/vpath.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/geometry.h>
+#include <zeal/arch/opengl/image_png.h>
+#include <zeal/arch/opengl/material.h>
+#include <zeal/arch/opengl/ui.h>
+#include <zeal/base/vpath.h>
 #include "piece/layer_profile.h"
 #include "piece/origin.h"
 #include "piece/particlescene.h"

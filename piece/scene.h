@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "arch/opengl/image.h"
-#include "arch/opengl/texture.h"
+#include <zeal/arch/opengl/image.h>
+#include <zeal/arch/opengl/texture.h>
 #include "piece/boids.h"
 #include "piece/ftable.h"
 #include "piece/particles.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "io/audio.h"
+#include <zeal/app/app.h>
+#include <zeal/io/audio.h>
 #include "piece/origin.h"
 
 // Per pipe: grain length (10 ms units), spread, note, level.

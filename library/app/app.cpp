@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include <zeal/app/app.h>
 
 #include <cmath>
 #include <cstdio>
@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "app/app_steps.h"
-#include "app/record.h"
-#include "arch/opengl/input.h"
-#include "base/perf.h"
-#include "base/vpath.h"
+#include <zeal/app/app_steps.h>
+#include <zeal/app/record.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/base/perf.h>
+#include <zeal/base/vpath.h>
 
 int app_stream_index(uint32_t bit) {
   int i = 0;

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "base/array.h"
-#include "base/stop.h"
-#include "base/thread.h"
+#include <zeal/base/array.h>
+#include <zeal/base/stop.h>
+#include <zeal/base/thread.h>
 
 enum : uint32_t {
   APP_STREAM_APP = 1,

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/app_steps.h"
-#include "app/bus.h"
-#include "io/audio.h"
-#include "io/avstream.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
+#include <zeal/io/audio.h>
+#include <zeal/io/avstream.h>
 
 void audiofn(void* arg, audio_frame* frame) {
   auto* app = static_cast<App*>(arg);

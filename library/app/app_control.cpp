@@ -2,12 +2,12 @@
 // display output drives the control tick, a thread of its own.
 #include <cstdio>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/app_steps.h"
-#include "app/bus.h"
-#include "arch/opengl/input.h"
-#include "io/avstream.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/io/avstream.h>
 
 double time_now(void*) { return get_milliseconds(); }
 

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/app_steps.h"
-#include "app/bus.h"
-#include "app/record.h"
-#include "arch/opengl/display.h"
-#include "io/avstream.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
+#include <zeal/app/record.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/io/avstream.h>
 
 namespace {
 

@@ -2,13 +2,13 @@
 // MIDI-out thread.
 #include <cstdio>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/app_steps.h"
-#include "app/bus.h"
-#include "io/avstream.h"
-#include "io/midi.h"
-#include "io/midi_decode.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
+#include <zeal/io/avstream.h>
+#include <zeal/io/midi.h>
+#include <zeal/io/midi_decode.h>
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app.h"
-#include "app/app_steps.h"
-#include "arch/opengl/display.h"
-#include "base/directory.h"
-#include "io/audio.h"
-#include "io/film.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/base/directory.h>
+#include <zeal/io/audio.h>
+#include <zeal/io/film.h>
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <thread>
 
-#include "app/app.h"
-#include "app/app_steps.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
 
 struct app_signals {
   sigset_t ending;

@@ -1,14 +1,14 @@
-#include "app/bus.h"
+#include <zeal/app/bus.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/record.h"
-#include "base/thread.h"
-#include "io/midi_event.h"
+#include <zeal/app/app.h>
+#include <zeal/app/record.h>
+#include <zeal/base/thread.h>
+#include <zeal/io/midi_event.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct App;
 struct AppBus;

@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/configurator.h"
-#include "arch/opengl/configurator.h"
+#include <zeal/app/app.h>
+#include <zeal/app/configurator.h>
+#include <zeal/arch/opengl/configurator.h>
 
 int configwindow(App* app) {
   if (!app_wants_configurator(app)) return 0;

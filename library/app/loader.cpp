@@ -1,12 +1,12 @@
-#include "app/loader.h"
+#include <zeal/app/loader.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "base/thread.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/base/thread.h>
 
 struct app_queue_node {
   app_task* task;

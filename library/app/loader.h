@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct App;
 struct AppScheduler;

@@ -1,4 +1,4 @@
-#include "app/record.h"
+#include <zeal/app/record.h>
 
 #include <pthread.h>
 #include <signal.h>
@@ -14,13 +14,13 @@
 #include <cstring>
 #include <thread>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/app_steps.h"
-#include "app/bus.h"
-#include "arch/opengl/display.h"
-#include "arch/opengl/input.h"
-#include "io/midi_event.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/io/midi_event.h>
 
 namespace {
 

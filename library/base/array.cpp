@@ -1,4 +1,4 @@
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "base/directory.h"
+#include <zeal/base/directory.h>
 
 #include <fcntl.h>
 #include <unistd.h>

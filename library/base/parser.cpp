@@ -1,4 +1,4 @@
-#include "base/parser.h"
+#include <zeal/base/parser.h>
 
 #include <cctype>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct parser {
   const char* text;  // not owned

@@ -1,4 +1,4 @@
-#include "base/perf.h"
+#include <zeal/base/perf.h>
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "base/progress.h"
+#include <zeal/base/progress.h>
 
 #include <unistd.h>
 
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "base/stop.h"
+#include <zeal/base/stop.h>
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "base/stream.h"
+#include <zeal/base/stream.h>
 
 #include <sys/types.h>
 

@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 enum {
   STREAM_NULL = 0,

@@ -1,8 +1,8 @@
-#include "base/stream_sndfile.h"
+#include <zeal/base/stream_sndfile.h>
 
 #include <cstdio>
 
-#include "base/stream.h"
+#include <zeal/base/stream.h>
 
 static stream** slot_of(void* user) {
   return static_cast<stream**>(user);

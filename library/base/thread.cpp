@@ -1,4 +1,4 @@
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 
 #include <pthread.h>
 #include <sched.h>

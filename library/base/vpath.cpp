@@ -1,4 +1,4 @@
-#include "base/vpath.h"
+#include <zeal/base/vpath.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/parser.h"
+#include <zeal/base/parser.h>
 
 static const int32_t kListWidth = static_cast<int32_t>(sizeof(array));
 

@@ -2,10 +2,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/stop.h"
-#include "io/audio_devices.h"
-#include "io/avstream.h"
-#include "io/sound_libraries.h"
+#include <zeal/base/stop.h>
+#include <zeal/io/audio_devices.h>
+#include <zeal/io/avstream.h>
+#include <zeal/io/sound_libraries.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 
 constexpr int AUDIO_FRAME_SAMPLES = 256;
 constexpr double AUDIO_SAMPLE_RATE = 44100.0;

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "io/audio.h"
+#include <zeal/io/audio.h>
 
 constexpr int AUDIO_MAX_DEVICES = 16;
 constexpr int AUDIO_MAX_REALTIME = 14;

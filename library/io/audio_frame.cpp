@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "base/perf.h"
-#include "io/audio.h"
+#include <zeal/base/perf.h>
+#include <zeal/io/audio.h>
 
 // Milliseconds of work per block as a fraction of the 5.805 ms block period.
 static constexpr double kLoadPerMs = 0.172265625;

@@ -1,4 +1,4 @@
-#include "io/avstream.h"
+#include <zeal/io/avstream.h>
 
 #include <atomic>
 #include <cfloat>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/array.h"
-#include "base/thread.h"
+#include <zeal/base/array.h>
+#include <zeal/base/thread.h>
 
 namespace {
 

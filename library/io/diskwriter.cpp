@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/stop.h"
-#include "io/audio_devices.h"
-#include "io/avstream.h"
-#include "io/film.h"
+#include <zeal/base/stop.h>
+#include <zeal/io/audio_devices.h>
+#include <zeal/io/avstream.h>
+#include <zeal/io/film.h>
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/stop.h"
-#include "io/film_record.h"
+#include <zeal/base/stop.h>
+#include <zeal/io/film_record.h>
 
 namespace {
 

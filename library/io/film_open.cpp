@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/directory.h"
-#include "io/film_record.h"
+#include <zeal/base/directory.h>
+#include <zeal/io/film_record.h>
 
 extern "C" {
 #include <libavutil/opt.h>

@@ -15,7 +15,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#include "io/film.h"
+#include <zeal/io/film.h>
 
 template <class T, void (*Free)(T**)>
 struct av_free_with {

@@ -1,11 +1,11 @@
-#include "io/midi.h"
+#include <zeal/io/midi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "io/midi_platform.h"
-#include "io/sound_libraries.h"
+#include <zeal/io/midi_platform.h>
+#include <zeal/io/sound_libraries.h>
 
 namespace {
 

@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 struct midi_io;
 struct midi_device;

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "io/midi_platform.h"
+#include <zeal/io/midi_platform.h>
 
 namespace {
 

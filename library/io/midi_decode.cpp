@@ -1,6 +1,6 @@
-#include "io/midi_decode.h"
+#include <zeal/io/midi_decode.h>
 
-#include "base/parser.h"
+#include <zeal/base/parser.h>
 
 namespace {
 

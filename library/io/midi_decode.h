@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 struct parser;
 

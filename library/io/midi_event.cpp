@@ -1,4 +1,4 @@
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -2,9 +2,9 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
-#include "io/midi.h"
-#include "io/midi_sender.h"
+#include <zeal/base/array.h>
+#include <zeal/io/midi.h>
+#include <zeal/io/midi_sender.h>
 
 enum { MIDI_SERVICE_NONE = 0, MIDI_SERVICE_ALSA = 1, MIDI_SERVICE_JACK = 2 };
 

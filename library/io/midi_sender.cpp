@@ -1,10 +1,10 @@
-#include "io/midi_sender.h"
+#include <zeal/io/midi_sender.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 namespace {
 

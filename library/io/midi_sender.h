@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 
 using midi_send_fn = void (*)(void* arg, const uint8_t* bytes, int32_t length);
 

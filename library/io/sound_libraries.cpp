@@ -1,4 +1,4 @@
-#include "io/sound_libraries.h"
+#include <zeal/io/sound_libraries.h>
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>

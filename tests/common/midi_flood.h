@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 inline std::vector<uint8_t> midi_flood_packet(size_t bytes, uint8_t velocity) {
   std::vector<uint8_t> notes(bytes);

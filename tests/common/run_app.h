@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include <zeal/app/app.h>
 
 // app_run(args, flags, handler); what it printed goes to `output`.
 inline int run_app(std::vector<std::string> args, uint32_t flags, AppHandler handler, std::string* output) {

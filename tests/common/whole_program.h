@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 #include "common/test_files.h"
 
 struct Program {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "arch/opengl/display.h"
+#include <zeal/arch/opengl/display.h>
 #include "display_fixture.h"
 
 TEST(DisplaySize, FitsReducesAndBoxes) {

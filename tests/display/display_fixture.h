@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/platform_glut.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/platform_glut.h>
 #include "common/test_files.h"
 
 // Makes a display io and commits it to its device of the given kind.

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "arch/opengl/display.h"
+#include <zeal/arch/opengl/display.h>
 #include "display_fixture.h"
 
 namespace {

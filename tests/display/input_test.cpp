@@ -6,8 +6,8 @@
 #include <array>
 #include <vector>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/platform_glut.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/platform_glut.h>
 #include "display_fixture.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 #include <utility>
 
-#include "arch/opengl/capture.h"
-#include "arch/opengl/display.h"
-#include "arch/opengl/display_loop.h"
+#include <zeal/arch/opengl/capture.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/display_loop.h>
 #include "display_fixture.h"
-#include "io/avstream.h"
+#include <zeal/io/avstream.h>
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "arch/opengl/material.h"
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/material.h>
+#include <zeal/arch/opengl/trace.h>
 #include "display_fixture.h"
 
 namespace {

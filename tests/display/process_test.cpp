@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "app/app.h"
-#include "arch/opengl/display.h"
-#include "base/perf.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/base/perf.h>
 #include "common/run_app.h"
 #include "common/test_files.h"
 #include "common/x_input.h"

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
-#include "arch/opengl/frame.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/frame.h>
 #include "common/run_app.h"
 #include "common/test_files.h"
-#include "io/audio.h"
+#include <zeal/io/audio.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 TEST(Array, GrowsZeroedAndTruncatesInPlace) {
   array a{};

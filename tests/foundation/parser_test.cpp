@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "base/parser.h"
+#include <zeal/base/parser.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "base/perf.h"
+#include <zeal/base/perf.h>
 #include "common/test_files.h"
 
 namespace {

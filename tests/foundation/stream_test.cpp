@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "base/stream.h"
-#include "base/stream_sndfile.h"
+#include <zeal/base/stream.h>
+#include <zeal/base/stream_sndfile.h>
 #include "common/test_files.h"
 
 namespace {

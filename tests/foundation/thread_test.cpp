@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "base/thread.h"
+#include <zeal/base/thread.h>
 
 TEST(Thread, SleepIntervalTruncatesTowardZero) {
   const struct {

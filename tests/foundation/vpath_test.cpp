@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "base/vpath.h"
+#include <zeal/base/vpath.h>
 #include "common/test_files.h"
 
 namespace fs = std::filesystem;

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app.h"
-#include "app/configurator.h"
-#include "arch/opengl/configurator.h"
+#include <zeal/app/app.h>
+#include <zeal/app/configurator.h>
+#include <zeal/arch/opengl/configurator.h>
 #include "common/run_app.h"
 #include "common/test_files.h"
 #include "common/whole_program.h"

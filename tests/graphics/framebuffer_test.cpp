@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "arch/opengl/framebuffer.h"
+#include <zeal/arch/opengl/framebuffer.h>
 #include "gl_fixture.h"
 
 namespace {

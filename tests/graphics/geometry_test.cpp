@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "base/perf.h"
-#include "arch/opengl/frame.h"
-#include "arch/opengl/geometry.h"
+#include <zeal/base/perf.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/geometry.h>
 #include "gl_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "arch/opengl/image.h"
-#include "arch/opengl/texture.h"
+#include <zeal/arch/opengl/image.h>
+#include <zeal/arch/opengl/texture.h>
 #include "gl_fixture.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "arch/opengl/ui.h"
-#include "arch/opengl/ui_widgets.h"
+#include <zeal/arch/opengl/ui.h>
+#include <zeal/arch/opengl/ui_widgets.h>
 #include "gl_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "arch/opengl/ui.h"
-#include "arch/opengl/ui_text.h"
+#include <zeal/arch/opengl/ui.h>
+#include <zeal/arch/opengl/ui_text.h>
 #include "gl_fixture.h"
 
 namespace {

@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/bus.h"
-#include "base/thread.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/bus.h>
+#include <zeal/base/thread.h>
 #include "common/midi_flood.h"
-#include "io/midi_event.h"
+#include <zeal/io/midi_event.h>
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

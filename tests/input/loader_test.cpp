@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
-#include "app/loader.h"
-#include "base/thread.h"
+#include <zeal/app/app.h>
+#include <zeal/app/loader.h>
+#include <zeal/base/thread.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "io/midi.h"
+#include <zeal/io/midi.h>
 #include "midi_peer.h"
 
 TEST(MidiDevice, ListPacketsGoOutEarliestFirstAndNeverEarly) {

@@ -4,8 +4,8 @@
 #include <climits>
 #include <vector>
 
-#include "io/midi_decode.h"
-#include "io/midi_event.h"
+#include <zeal/io/midi_decode.h>
+#include <zeal/io/midi_event.h>
 
 namespace {
 

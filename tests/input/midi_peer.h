@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "base/thread.h"
-#include "io/midi_event.h"
+#include <zeal/base/thread.h>
+#include <zeal/io/midi_event.h>
 
 struct PeerMessage {
   uint64_t at;  // monotonic nanoseconds of arrival

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include <zeal/app/app.h>
 #include "common/test_files.h"
 #include "common/whole_program.h"
 #include "common/x_input.h"

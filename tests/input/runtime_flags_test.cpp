@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app.h"
-#include "arch/opengl/frame.h"
-#include "base/thread.h"
+#include <zeal/app/app.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/base/thread.h>
 #include "common/run_app.h"
-#include "io/audio.h"
+#include <zeal/io/audio.h>
 #include "midi_peer.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
-#include "app/app_input.h"
-#include "app/bus.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_input.h>
+#include <zeal/app/bus.h>
 #include "common/run_app.h"
-#include "io/avstream.h"
-#include "io/midi.h"
+#include <zeal/io/avstream.h>
+#include <zeal/io/midi.h>
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
-#include "app/app_steps.h"
-#include "io/audio_devices.h"
-#include "io/avstream.h"
+#include <zeal/app/app.h>
+#include <zeal/app/app_steps.h>
+#include <zeal/io/audio_devices.h>
+#include <zeal/io/avstream.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "io/avstream.h"
+#include <zeal/io/avstream.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <utility>
 
-#include "base/thread.h"
-#include "io/avstream.h"
+#include <zeal/base/thread.h>
+#include <zeal/io/avstream.h>
 
 namespace {
 

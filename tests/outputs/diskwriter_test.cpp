@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/app.h"
-#include "base/perf.h"
+#include <zeal/app/app.h>
+#include <zeal/base/perf.h>
 #include "common/run_app.h"
 #include "common/test_files.h"
-#include "io/audio.h"
+#include <zeal/io/audio.h>
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "base/stop.h"
+#include <zeal/base/stop.h>
 #include "common/media.h"
 #include "common/test_files.h"
-#include "io/film.h"
+#include <zeal/io/film.h>
 
 namespace {
 

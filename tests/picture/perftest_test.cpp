@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app.h"
+#include <zeal/app/app.h>
 #include "piece/particlescene.h"
 #include "piece/perftest.h"
 #include "picture_test_util.h"

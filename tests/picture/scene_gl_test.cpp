@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "arch/opengl/frame.h"
-#include "arch/opengl/geometry.h"
-#include "arch/opengl/material.h"
-#include "arch/opengl/texture.h"
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/geometry.h>
+#include <zeal/arch/opengl/material.h>
+#include <zeal/arch/opengl/texture.h>
 #include "graphics/gl_fixture.h"
 #include "piece/boids.h"
 #include "piece/particles.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "arch/opengl/image_png.h"
+#include <zeal/arch/opengl/image_png.h>
 #include "common/test_files.h"
 #include "piece/scene.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "app/app.h"
-#include "base/perf.h"
+#include <zeal/app/app.h>
+#include <zeal/base/perf.h>
 #include "piece/boids.h"
 #include "piece/origin.h"
 #include "piece/run.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "analysis.h"
-#include "app/app.h"
-#include "io/audio.h"
+#include <zeal/app/app.h>
+#include <zeal/io/audio.h>
 #include "piece/origin.h"
 #include "piece/sound.h"
 

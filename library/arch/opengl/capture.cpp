@@ -1,4 +1,4 @@
-#include "arch/opengl/capture.h"
+#include <zeal/arch/opengl/capture.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "arch/opengl/image.h"
-#include "base/stop.h"
+#include <zeal/arch/opengl/image.h>
+#include <zeal/base/stop.h>
 #include "stb_image_write.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "arch/opengl/configurator.h"
+#include <zeal/arch/opengl/configurator.h>
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/platform_glut.h"
-#include "arch/opengl/input.h"
-#include "arch/opengl/ui.h"
-#include "arch/opengl/ui_text.h"
-#include "arch/opengl/ui_widgets.h"
-#include "base/thread.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/platform_glut.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/arch/opengl/ui.h>
+#include <zeal/arch/opengl/ui_text.h>
+#include <zeal/arch/opengl/ui_widgets.h>
+#include <zeal/base/thread.h>
 
 namespace {
 

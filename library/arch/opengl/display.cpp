@@ -1,12 +1,12 @@
-#include "arch/opengl/display.h"
+#include <zeal/arch/opengl/display.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstring>
 
-#include "base/perf.h"
-#include "base/stop.h"
-#include "io/avstream.h"
+#include <zeal/base/perf.h>
+#include <zeal/base/stop.h>
+#include <zeal/io/avstream.h>
 
 
 namespace {

@@ -9,12 +9,12 @@
 #pragma once
 #include <cstdint>
 
-#include "arch/opengl/frame.h"
-#include "arch/opengl/geometry.h"
-#include "arch/opengl/image.h"
-#include "arch/opengl/input.h"
-#include "base/array.h"
-#include "base/progress.h"
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/geometry.h>
+#include <zeal/arch/opengl/image.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/base/array.h>
+#include <zeal/base/progress.h>
 
 struct avstream_channel;
 struct display_io;

@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arch/opengl/capture.h"
-#include "arch/opengl/display.h"
-#include "arch/opengl/display_loop.h"
-#include "arch/opengl/platform_egl.h"
-#include "arch/opengl/platform_glut.h"
-#include "base/stop.h"
-#include "base/thread.h"
-#include "io/avstream.h"
+#include <zeal/arch/opengl/capture.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/display_loop.h>
+#include <zeal/arch/opengl/platform_egl.h>
+#include <zeal/arch/opengl/platform_glut.h>
+#include <zeal/base/stop.h>
+#include <zeal/base/thread.h>
+#include <zeal/io/avstream.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "arch/opengl/display_loop.h"
+#include <zeal/arch/opengl/display_loop.h>
 
 #include <GL/glew.h>
 
@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arch/opengl/capture.h"
-#include "arch/opengl/display.h"
-#include "arch/opengl/framebuffer_texture.h"
-#include "base/perf.h"
-#include "base/stop.h"
-#include "base/thread.h"
-#include "io/avstream.h"
-#include "io/film.h"
+#include <zeal/arch/opengl/capture.h>
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/framebuffer_texture.h>
+#include <zeal/base/perf.h>
+#include <zeal/base/stop.h>
+#include <zeal/base/thread.h>
+#include <zeal/io/avstream.h>
+#include <zeal/io/film.h>
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "arch/opengl/frame.h"
+#include <zeal/arch/opengl/frame.h>
 
 #include <GL/glew.h>
 
 #include <cstdlib>
 
-#include "arch/opengl/framebuffer_texture.h"
-#include "arch/opengl/trace.h"
-#include "base/thread.h"
+#include <zeal/arch/opengl/framebuffer_texture.h>
+#include <zeal/arch/opengl/trace.h>
+#include <zeal/base/thread.h>
 
 void display_stats_reset(display_stats* stats) {
   *stats = display_stats{0.0, 0.0, 1e20, 0.0, 1e20, 0.0, 0};

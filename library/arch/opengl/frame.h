@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct display_device;
 struct framebuffer_texture;

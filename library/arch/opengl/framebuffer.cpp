@@ -1,12 +1,12 @@
-#include "arch/opengl/framebuffer.h"
+#include <zeal/arch/opengl/framebuffer.h>
 
 #include <GL/glew.h>
 
 #include <cstddef>
 #include <cstdio>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/trace.h>
 
 static const char* const SOURCE = "library/arch/opengl/framebuffer";
 

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "arch/opengl/frame.h"
-#include "arch/opengl/texture.h"
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/texture.h>
 
 struct display_device;
 

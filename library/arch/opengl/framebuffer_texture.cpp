@@ -1,12 +1,12 @@
-#include "arch/opengl/framebuffer_texture.h"
+#include <zeal/arch/opengl/framebuffer_texture.h>
 
 #include <GL/glew.h>
 
 #include <cstdlib>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/trace.h"
-#include "base/thread.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/trace.h>
+#include <zeal/base/thread.h>
 
 int32_t framebuffer_texture_size(int32_t n) {
   int32_t size = 2;

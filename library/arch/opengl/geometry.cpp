@@ -1,4 +1,4 @@
-#include "arch/opengl/geometry.h"
+#include <zeal/arch/opengl/geometry.h>
 
 #include <GL/glew.h>
 
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/frame.h"
-#include "arch/opengl/trace.h"
-#include "base/perf.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/frame.h>
+#include <zeal/arch/opengl/trace.h>
+#include <zeal/base/perf.h>
 
 static const char* const SOURCE = "library/arch/opengl/geometry";
 constexpr int32_t ATTRIBUTE = 16;  // four floats

@@ -1,4 +1,4 @@
-#include "arch/opengl/image_png.h"
+#include <zeal/arch/opengl/image_png.h>
 
 #include <png.h>
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "arch/opengl/image.h"
+#include <zeal/arch/opengl/image.h>
 
 constexpr int32_t IMAGE_PNG_MAX_SIDE = 16384;               // pixels, each way
 constexpr int64_t IMAGE_PNG_MAX_BYTES = int64_t{256} << 20;  // the file, and the pixels

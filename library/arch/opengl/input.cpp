@@ -1,6 +1,6 @@
-#include "arch/opengl/input.h"
+#include <zeal/arch/opengl/input.h>
 
-#include "arch/opengl/display.h"
+#include <zeal/arch/opengl/display.h>
 
 void display_input_init(input_slot slots[3]) {
   slots[0] = input_slot{INPUT_MOUSE_ID, {}};

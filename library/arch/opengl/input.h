@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct display_device;
 

@@ -1,10 +1,10 @@
-#include "arch/opengl/material.h"
+#include <zeal/arch/opengl/material.h>
 
 #include <GL/glew.h>
 
 #include <cstdio>
 
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/trace.h>
 
 static const char kSource[] = "library/arch/opengl/material";
 

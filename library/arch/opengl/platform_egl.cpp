@@ -1,4 +1,4 @@
-#include "arch/opengl/platform_egl.h"
+#include <zeal/arch/opengl/platform_egl.h>
 
 #include <GL/glew.h>
 #include <EGL/egl.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/display_loop.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/display_loop.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "arch/opengl/platform_glut.h"
+#include <zeal/arch/opengl/platform_glut.h>
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/display_loop.h"
-#include "arch/opengl/input.h"
-#include "base/thread.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/display_loop.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/base/thread.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>

@@ -1,4 +1,4 @@
-#include "arch/opengl/texture.h"
+#include <zeal/arch/opengl/texture.h>
 
 #include <GL/glew.h>
 
@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arch/opengl/image.h"
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/image.h>
+#include <zeal/arch/opengl/trace.h>
 
 static const char* const SOURCE = "library/arch/opengl/texture";
 

@@ -1,4 +1,4 @@
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/trace.h>
 
 #include <GL/glew.h>
 

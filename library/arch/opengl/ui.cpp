@@ -1,4 +1,4 @@
-#include "arch/opengl/ui.h"
+#include <zeal/arch/opengl/ui.h>
 
 #include <GL/glew.h>
 
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arch/opengl/display.h"
-#include "arch/opengl/input.h"
-#include "arch/opengl/trace.h"
+#include <zeal/arch/opengl/display.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/arch/opengl/trace.h>
 
 static const char* const SOURCE = "library/arch/opengl/ui";
 

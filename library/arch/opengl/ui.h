@@ -8,7 +8,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/array.h"
+#include <zeal/base/array.h>
 
 struct display_context;
 struct display_frame;

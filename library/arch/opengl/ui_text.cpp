@@ -1,4 +1,4 @@
-#include "arch/opengl/ui_text.h"
+#include <zeal/arch/opengl/ui_text.h>
 
 #include <GL/glew.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "arch/opengl/platform_glut.h"
-#include "arch/opengl/ui.h"
+#include <zeal/arch/opengl/platform_glut.h>
+#include <zeal/arch/opengl/ui.h>
 
 const ui_font* ui_font_table() {
   static const ui_font table[UI_FONT_COUNT] = {

@@ -1,11 +1,11 @@
-#include "arch/opengl/ui_widgets.h"
+#include <zeal/arch/opengl/ui_widgets.h>
 
 #include <GL/glew.h>
 
 #include <cstring>
 
-#include "arch/opengl/ui.h"
-#include "arch/opengl/ui_text.h"
+#include <zeal/arch/opengl/ui.h>
+#include <zeal/arch/opengl/ui_text.h>
 
 namespace {
 

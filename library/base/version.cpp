@@ -1,0 +1,3 @@
+#include <zeal/base/version.h>
+
+const char* zeal_version() { return ZEAL_VERSION; }
