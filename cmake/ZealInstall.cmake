@@ -29,5 +29,12 @@ install(FILES ${zeal_BINARY_DIR}/zealConfig.cmake ${zeal_BINARY_DIR}/zealConfigV
 set(ZEAL_PC_REQUIRES "portaudio-2.0 sndfile libpng glut glew glu egl rtmidi jack alsa libavformat libavcodec libswscale libavutil gl x11")
 # zeal.pc finds its prefix from its own place, so a moved prefix still works.
 file(RELATIVE_PATH ZEAL_PC_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
+string(REGEX REPLACE "/$" "" ZEAL_PC_PREFIX "${ZEAL_PC_PREFIX}")
 configure_file(${zeal_SOURCE_DIR}/cmake/zeal.pc.in ${zeal_BINARY_DIR}/zeal.pc @ONLY)
 install(FILES ${zeal_BINARY_DIR}/zeal.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libzeal-dev)
+
+# The piece template and its writer, as bin/zeal-new-piece.
+install(PROGRAMS ${zeal_SOURCE_DIR}/tools/new-piece.sh DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RENAME zeal-new-piece COMPONENT libzeal-dev)
+install(DIRECTORY ${zeal_SOURCE_DIR}/tools/piece-template DESTINATION ${CMAKE_INSTALL_DATADIR}/zeal
+  COMPONENT libzeal-dev)
