@@ -113,6 +113,7 @@ int32_t @NAME_ID@(uint32_t stream, uint32_t phase, App* app) {
     case APP_STREAM_APP:
       if (phase == APP_BEGIN) {
         app->config.name = "@NAME@";  // labels the clock; the stem of rendered files
+        app->config.duration_ms = kLengthMs;  // a render's progress counts down to it
         if (!load_chord()) {
           fprintf(stderr, "ERROR: @NAME@: no notes in virtual://root/chord.txt\n");
           return APP_END;
