@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 
+#include <zeal/app/app_input.h>
 #include <zeal/app/app_steps.h>
+#include <zeal/app/bus.h>
 #include <zeal/app/record.h>
 #include <zeal/arch/opengl/input.h>
 #include <zeal/base/perf.h>
@@ -241,10 +243,12 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
       free_app(app);
       return 1;
     }
+    app->replay->post = app_bus_post;
+    app->replay->midi_in = app_midifn;
   }
   if (line.record_path != nullptr) {
     std::string why;
-    app->recorder = app_recorder_open(line.record_path, &why);
+    app->recorder = app_recorder_open(line.record_path, app_display_now, &why);
     if (app->recorder == nullptr) {
       printf("ERROR: cannot write the recording \"%s\": %s\n", line.record_path, why.c_str());
       free_app(app);
