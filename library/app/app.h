@@ -142,6 +142,9 @@ struct App {
 // error, 2 for a command line it cannot use.
 int app_run(int argc, char** argv, uint32_t flags, AppHandler handler);
 
+// The running app's streams and clocks, asked by pieces and by the outputs'
+// threads; they touch the app record only.
+
 // Stops stream `bit` and frees its state slot. When no stream is left (MIDI
 // input aside, which only answers packets from outside), asks the main
 // thread to end the program (status 0). Returns the streams still running.

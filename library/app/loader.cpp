@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <zeal/app/app.h>
 #include <zeal/app/app_input.h>
@@ -35,18 +36,20 @@ void lock_queues(AppScheduler* scheduler) {
 }
 void unlock_queues(AppScheduler* scheduler) { scheduler->queues_busy.store(0); }
 
+// Nodes and queues hold atomics, so they are constructed (new), not just
+// zeroed; out of memory still gives null.
 app_queue_node* node_make(app_task* task) {
-  auto* node = static_cast<app_queue_node*>(calloc(1, sizeof(app_queue_node)));
+  auto* node = new (std::nothrow) app_queue_node{};
   if (node != nullptr) node->task = task;
   return node;
 }
 
 app_loader_queue* queue_make() {
-  auto* queue = static_cast<app_loader_queue*>(calloc(1, sizeof(app_loader_queue)));
+  auto* queue = new (std::nothrow) app_loader_queue{};
   app_queue_node* node = node_make(nullptr);
   if (queue == nullptr || node == nullptr) {
-    free(queue);
-    free(node);
+    delete queue;
+    delete node;
     return nullptr;
   }
   queue->head = node;
@@ -62,7 +65,7 @@ void queue_release_taken(app_loader_queue* queue) {
     app_queue_node* taken = queue->consumer[queue->consumer_count.load() & 1].load();
     if (queue->head == taken) return;
     app_queue_node* next = queue->head->next.load();
-    free(queue->head);
+    delete queue->head;
     queue->head = next;
   }
 }
@@ -97,10 +100,10 @@ void queue_destroy(app_loader_queue* queue) {
   while (node != nullptr) {
     app_queue_node* next = node->next.load();
     free(node->task);
-    free(node);
+    delete node;
     node = next;
   }
-  free(queue);
+  delete queue;
 }
 
 void take_new_tasks(AppScheduler* scheduler) {

@@ -15,8 +15,6 @@
 #include <thread>
 
 #include <zeal/app/app.h>
-#include <zeal/app/app_input.h>
-#include <zeal/app/app_steps.h>
 #include <zeal/app/bus.h>
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/input.h>
@@ -48,6 +46,7 @@ struct app_recorder {
   std::atomic<uint64_t> dropped{0};
   std::atomic<double> reached{0.0};
   std::atomic<bool> closing{false};
+  double (*clock)(const App* app) = nullptr;  // the display's time, for input events
   std::string path;
   FILE* file = nullptr;
   int failed = 0;  // a write failed (writer only until joined)
@@ -119,8 +118,9 @@ struct app_recorder {
   }
 };
 
-app_recorder* app_recorder_open(const char* path, std::string* why) {
+app_recorder* app_recorder_open(const char* path, double (*clock)(const App* app), std::string* why) {
   auto recorder = std::make_unique<app_recorder>();
+  recorder->clock = clock;
   recorder->path = path;
   recorder->file = fopen(path, "w");
   if (recorder->file == nullptr || fprintf(recorder->file, "zeal-record 1\n") < 0 || fflush(recorder->file) != 0) {
@@ -356,7 +356,7 @@ void app_record_input(void* user, const int32_t* event, int32_t words) {
   app_record_event e{};
   uint32_t id = static_cast<uint32_t>(event[0]);
   e.source = id == INPUT_KEYBOARD_ID ? APP_RECORD_KEY : id == INPUT_MOUSE_ID ? APP_RECORD_MOUSE : APP_RECORD_JOYSTICK;
-  e.ms = app_display_now(app);
+  e.ms = app->recorder->clock != nullptr ? app->recorder->clock(app) : 0.0;
   memcpy(e.words, event, INPUT_EVENT_WORDS * sizeof(int32_t));
   app_recorder_add(app->recorder, e);
 }
@@ -368,7 +368,7 @@ void app_replay_tick(App* app, double t) {
   for (int n = 0; r->ticks_next < r->ticks.size() && r->ticks[r->ticks_next].ms <= t && n < APP_BUS_RING_EVENTS / 2; ++n) {
     const app_record_event& e = r->ticks[r->ticks_next++];
     if (e.source == APP_RECORD_BUS) {
-      app_bus_post(app, e.ring, e.words);
+      if (r->post != nullptr) r->post(app, e.ring, e.words);
       continue;
     }
     midi_event m;
@@ -377,7 +377,7 @@ void app_replay_tick(App* app, double t) {
     int32_t length = app_record_midi_bytes(m, bytes);
     uint8_t packet[16];
     midi_packet_write(packet, 0, bytes, length);
-    if (length > 0) app_midifn(app, packet);
+    if (length > 0 && r->midi_in != nullptr) r->midi_in(app, packet);
   }
 }
 

@@ -41,8 +41,10 @@ struct app_record_event {
 // events through a bounded lock-free queue (no allocation, no lock).
 struct app_recorder;
 // Opens (truncates) `path` and starts the writer; null, with the reason in
-// `why`, when the file cannot be written.
-app_recorder* app_recorder_open(const char* path, std::string* why);
+// `why`, when the file cannot be written. `clock` gives the display's time
+// for the input events app_record_input records (the runtime hands it over,
+// as this file calls nothing above it).
+app_recorder* app_recorder_open(const char* path, double (*clock)(const App* app), std::string* why);
 // Adds one event; dropped (and counted) when the writer has fallen 4096
 // events behind.
 void app_recorder_add(app_recorder* recorder, const app_record_event& event);
@@ -61,6 +63,11 @@ struct app_replay {
   double end_ms = 0.0;
   size_t display_next = 0;  // touched only by the display's thread
   size_t ticks_next = 0;    // touched only by the thread running the control tick
+  // Where the tick events go, set by the runtime that loads the replay (this
+  // file calls nothing above it): bus events onto their producer ring, MIDI
+  // events as packets to the MIDI-in callback. Null: passed over.
+  int (*post)(App* app, int32_t ring, const void* event) = nullptr;
+  void (*midi_in)(void* app, const uint8_t* packet) = nullptr;
 };
 
 // Reads a whole recording; null with "FILE:LINE: what is wrong" in `error`

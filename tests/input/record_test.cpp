@@ -6,11 +6,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <zeal/app/app.h>
+#include <zeal/app/bus.h>
+#include <zeal/app/record.h>
+#include <zeal/arch/opengl/input.h>
+#include <zeal/io/midi_event.h>
 #include "common/test_files.h"
 #include "common/whole_program.h"
 #include "common/x_input.h"
@@ -64,6 +69,61 @@ TEST(Recording, BadRecordingsAreRefusedBeforeAnythingIsDrawn) {
     EXPECT_EQ(handler_calls, 0) << out;
     EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
   }
+}
+
+// Recording and replay reach the runtime only through what it hands them:
+// input events carry the clock given at open, and a replay's due events go
+// to the bus post and MIDI-in callback it was given, in order, at most half
+// a ring a tick, MIDI as the bytes it was recorded from.
+std::vector<std::vector<uint8_t>> replayed_midi;
+std::vector<std::pair<int32_t, int32_t>> replayed_bus;  // ring, first word
+
+TEST(Recording, GoesThroughTheClockAndCallbacksTheRuntimeHandsIt) {
+  TempDir dir;
+  App app{};
+  std::string why;
+  app.recorder = app_recorder_open(dir.File("take.txt").c_str(), [](const App*) { return 1234.5; }, &why);
+  ASSERT_NE(app.recorder, nullptr) << why;
+  const int32_t key[INPUT_EVENT_WORDS] = {static_cast<int32_t>(INPUT_KEYBOARD_ID), 0, 1, 97, 4, 97};
+  app_record_input(&app, key, INPUT_EVENT_WORDS);
+  ASSERT_TRUE(app_recorder_close(app.recorder));
+  app.recorder = nullptr;
+  EXPECT_EQ(read_file(dir.File("take.txt")), "zeal-record 1\n1234.5 key 1 97 4 97\n1234.5 end\n");
+
+  std::string text = "zeal-record 1\n5 midi noteon 2 60 90\n5 bus 1 00000007 0 0 0 0 0 0 0\n";
+  for (int i = 0; i < 40; ++i) text += "10 midi cc 0 1 " + std::to_string(i) + "\n";
+  text += "20 end\n";
+  std::string error;
+  std::unique_ptr<app_replay> replay = app_replay_load(dir.Write("replay.txt", text).c_str(), &error);
+  ASSERT_NE(replay, nullptr) << error;
+  replay->post = [](App*, int32_t ring, const void* event) {
+    replayed_bus.push_back({ring, *static_cast<const int32_t*>(event)});
+    return 1;
+  };
+  replay->midi_in = [](void*, const uint8_t* packet) {
+    const uint8_t* data = midi_packet_data(packet);
+    replayed_midi.emplace_back(data, data + midi_packet_length(packet));
+  };
+  app.replay = replay.get();
+  app_replay_tick(&app, 4.9);
+  EXPECT_TRUE(replayed_midi.empty() && replayed_bus.empty());
+  app_replay_tick(&app, 5.0);
+  ASSERT_EQ(replayed_midi.size(), 1u);
+  EXPECT_EQ(replayed_midi[0], (std::vector<uint8_t>{0x92, 60, 90}));
+  EXPECT_EQ(replayed_bus, (std::vector<std::pair<int32_t, int32_t>>{{1, 7}}));
+  app_replay_tick(&app, 10.0);
+  EXPECT_EQ(replayed_midi.size(), 1u + APP_BUS_RING_EVENTS / 2);
+  app_replay_tick(&app, 10.0);
+  ASSERT_EQ(replayed_midi.size(), 41u);
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(replayed_midi[1 + static_cast<size_t>(i)], (std::vector<uint8_t>{0xB0, 1, static_cast<uint8_t>(i)}));
+
+  // Given nowhere to go, the events are passed over.
+  replay = app_replay_load(dir.File("replay.txt").c_str(), &error);
+  app.replay = replay.get();
+  app_replay_tick(&app, 5.0);
+  EXPECT_EQ(replay->ticks_next, 2u);
+  EXPECT_EQ(replayed_midi.size(), 41u);
 }
 
 // The notes one recording holds: note numbers with the clock time they
