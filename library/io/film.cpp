@@ -61,6 +61,12 @@ bool send_sound(film* f) {
 
 }  // namespace
 
+std::string av_error_text(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
 void film_fail(film* f, int err) {
   if (f->failed.exchange(1) != 0) return;
   printf("ERROR: cannot write film \"%s\": %s\n", f->path.c_str(), av_error_text(err).c_str());

@@ -176,12 +176,6 @@ bool open_file(film* f, const AVOutputFormat* container, std::string* why) {
 
 }  // namespace
 
-std::string av_error_text(int err) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(err, text, sizeof text);
-  return text;
-}
-
 film* film_open(const char* path, const film_settings& settings, stop_request* stop,
                 std::string* why) {
   if (path == nullptr || *path == '\0') return fail_open(why, "no file name"), nullptr;
