@@ -379,10 +379,40 @@ static vec4 palette_colour(const image* palette, float colour_index, float* a) {
   return vec4{0.72f, 0.36f, 0.15f, 0};
 }
 
-int32_t ParticleSystem_write_quads(ParticleSystem* s, vec4* positions, vec4* colours,
-                                   vec4* texcoords, const image* palette, double density,
-                                   double T, double rate, float ts, float tt) {
-  if (positions == nullptr) return 0;
+namespace {
+
+// Where the quads go: the separate arrays the tests read, or the packed
+// array the draw reads (texture s, t; colour; normal; position x, y, z), so
+// a frame's quads are written once instead of written and then packed.
+struct split_quads {
+  vec4 *positions, *colours, *texcoords;
+  bool decides() const { return colours != nullptr; }
+  void put(int32_t m, const vec4& colour, const vec4 (&corner)[4], const float (&st)[4][2]) {
+    if (colours != nullptr)
+      for (int v = 0; v < 4; ++v) colours[4 * m + v] = colour;
+    for (int v = 0; v < 4; ++v) positions[4 * m + v] = corner[v];
+    if (texcoords != nullptr)
+      for (int v = 0; v < 4; ++v) texcoords[4 * m + v] = vec4{st[v][0], st[v][1], 0, 1};
+  }
+};
+
+struct packed_quads {
+  float* out;
+  static bool decides() { return true; }
+  void put(int32_t m, const vec4& colour, const vec4 (&corner)[4], const float (&st)[4][2]) {
+    float* o = out + 48 * m;
+    for (int v = 0; v < 4; ++v, o += 12) {
+      o[0] = st[v][0], o[1] = st[v][1];
+      o[2] = colour.x, o[3] = colour.y, o[4] = colour.z, o[5] = colour.w;
+      o[6] = 0.0f, o[7] = 0.0f, o[8] = 0.0f;
+      o[9] = corner[v].x, o[10] = corner[v].y, o[11] = corner[v].z;
+    }
+  }
+};
+
+template <class Quads>
+int32_t write_quads(ParticleSystem* s, Quads out, const image* palette, double density, double T,
+                    double rate, float ts, float tt, float lo, float hi) {
   double wanted = density * PS_PARTICLES;
   int count = wanted > 0 ? (wanted < PS_PARTICLES ? static_cast<int>(wanted) : PS_PARTICLES) : 0;
 
@@ -394,49 +424,67 @@ int32_t ParticleSystem_write_quads(ParticleSystem* s, vec4* positions, vec4* col
   float rl = std::sqrt(rx * rx + ry * ry);
   rx /= rl, ry /= rl;
   float ux = -fz * ry, uy = fz * rx, uz = fx * ry - fy * rx;
-  const vec4 corner[4] = {{-ux - rx, -uy - ry, -uz, 0},
-                          {-ux + rx, -uy + ry, -uz, 0},
-                          {ux + rx, uy + ry, uz, 0},
-                          {ux - rx, uy - ry, uz, 0}};
+  // The whole sprite spans -1..1 along r (s) and u (t); the band [lo, hi]
+  // of it is 2 lo - 1 .. 2 hi - 1.
+  const float a = 2.0f * lo - 1.0f, b = 2.0f * hi - 1.0f;
+  const vec4 corner[4] = {{a * ux + a * rx, a * uy + a * ry, a * uz, 0},
+                          {a * ux + b * rx, a * uy + b * ry, a * uz, 0},
+                          {b * ux + b * rx, b * uy + b * ry, b * uz, 0},
+                          {b * ux + a * rx, b * uy + a * ry, b * uz, 0}};
+  const float s0 = lo * ts, s1 = hi * ts, t0 = lo * tt, t1 = hi * tt;
+  const float st[4][2] = {{s0, t0}, {s1, t0}, {s1, t1}, {s0, t1}};
   double oldest = T - PS_LIFE_MS;
 
   // The colour pass decides which particles are drawn (and kills the rest);
-  // the position and texture passes then take the survivors in the same
-  // order, so all three are written in one sweep. Without colours nothing is
-  // decided: every live particle gets a position and none is committed.
+  // positions and texture coordinates then follow for the survivors in the
+  // same order. Without colours nothing is decided: every live particle gets
+  // a position and none is committed.
   int32_t n = 0, m = 0;
   for (int i = 0; i < count; ++i) {
     ps_particle* p = &s->particles[i];
     if (!(p->birth_ms > oldest)) continue;
-    if (colours != nullptr) {
-      float a;
-      vec4 colour = palette_colour(palette, p->colour_index, &a);
+    vec4 colour{};
+    if (out.decides()) {
+      float alpha;
+      colour = palette_colour(palette, p->colour_index, &alpha);
       float f = static_cast<float>((T - p->birth_ms) / PS_LIFE_MS);
       float e = f > 0 ? 1.0f - 2.0f * (f < 1.0f ? f : 1.0f) : 1.0f;
       if (e < 0) {
         kill(p);
         continue;
       }
-      colour.w = 0.9f * a * e;
+      colour.w = 0.9f * alpha * e;
       if (colour.w < 0.05f) {
         kill(p);
         continue;
       }
-      for (int v = 0; v < 4; ++v) colours[4 * n + v] = colour;
       ++n;
     }
     float size = static_cast<float>(p->mass * 2.25e-6);
+    vec4 at[4];
     for (int v = 0; v < 4; ++v)
-      positions[4 * m + v] = vec4{p->position.x + size * corner[v].x,
-                                  p->position.y + size * corner[v].y,
-                                  p->position.z + size * corner[v].z, p->position.w};
-    if (texcoords != nullptr) {
-      texcoords[4 * m + 0] = vec4{0, 0, 0, 1};
-      texcoords[4 * m + 1] = vec4{ts, 0, 0, 1};
-      texcoords[4 * m + 2] = vec4{ts, tt, 0, 1};
-      texcoords[4 * m + 3] = vec4{0, tt, 0, 1};
-    }
+      at[v] = vec4{p->position.x + size * corner[v].x, p->position.y + size * corner[v].y,
+                   p->position.z + size * corner[v].z, p->position.w};
+    out.put(m, colour, at, st);
     ++m;
   }
   return n;
+}
+
+}  // namespace
+
+int32_t ParticleSystem_write_quads(ParticleSystem* s, vec4* positions, vec4* colours,
+                                   vec4* texcoords, const image* palette, double density,
+                                   double T, double rate, float ts, float tt, float lo,
+                                   float hi) {
+  if (positions == nullptr) return 0;
+  return write_quads(s, split_quads{positions, colours, texcoords}, palette, density, T, rate, ts, tt,
+                     lo, hi);
+}
+
+int32_t ParticleSystem_write_packed(ParticleSystem* s, float* packed, const image* palette,
+                                    double density, double T, double rate, float ts, float tt,
+                                    float lo, float hi) {
+  if (packed == nullptr) return 0;
+  return write_quads(s, packed_quads{packed}, palette, density, T, rate, ts, tt, lo, hi);
 }

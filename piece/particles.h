@@ -82,20 +82,31 @@ void ParticleSystem_update(ParticleSystem* system, const controls* c, prng* g,
 // Writes one camera-facing quad (4 vertices) per drawn particle into
 // `positions` and, when given, `colours` and `texcoords` (each room for
 // PS_QUAD_VERTICES vectors), killing the particles that have faded out.
-// (ts, tt) is the extent of the bound texture. Returns the number of quads
+// (ts, tt) is the extent of the bound texture; each quad covers the band
+// [lo, hi] of the texture's side on both axes (where the sprite has light),
+// the whole square by default. Returns the number of quads
 // to commit: 0 without `positions`, and 0 without `colours` because only the
 // colour pass decides what is drawn. Drawing defines a geometry of
 // PS_QUAD_VERTICES indices and vertices, writes through this and commits
 // 4n indices and vertices.
 int32_t ParticleSystem_write_quads(ParticleSystem* system, vec4* positions, vec4* colours,
                                    vec4* texcoords, const image* palette, double density,
-                                   double time_ms, double camera_rate, float ts, float tt);
+                                   double time_ms, double camera_rate, float ts, float tt,
+                                   float lo = 0.0f, float hi = 1.0f);
+
+// The same quads packed as the draw reads them, 12 floats a vertex (texture
+// s, t; colour r, g, b, a; a zero normal; position x, y, z), into room for
+// PS_QUAD_VERTICES vertices; returns the number of quads drawn.
+int32_t ParticleSystem_write_packed(ParticleSystem* system, float* packed, const image* palette,
+                                    double density, double time_ms, double camera_rate, float ts,
+                                    float tt, float lo = 0.0f, float hi = 1.0f);
 
 struct opengl_geometry;
 struct texture;
 
 // Writes the quads into `geometry` (made for the current display frame) and
-// commits the drawn count; `tex` is the texture the draw will bind.
+// commits the drawn count; `tex` is the particle texture (texture_defparticle)
+// the draw will bind: each quad is trimmed to where that texture has light.
 void ParticleSystem_define(ParticleSystem* system, opengl_geometry* geometry, const texture* tex,
                            const image* palette, double density, double time_ms,
                            double camera_rate);

@@ -1,5 +1,6 @@
 // The particle cloud and the flocks into geometry buffers.
 #include <zeal/arch/opengl/geometry.h>
+#include <zeal/arch/opengl/texture.h>
 #include "piece/boids.h"
 #include "piece/particles.h"
 #include "piece/particlescene.h"
@@ -7,19 +8,16 @@
 void ParticleSystem_define(ParticleSystem* system, opengl_geometry* geometry, const texture* tex,
                            const image* palette, double density, double time_ms,
                            double camera_rate) {
-  uint32_t* indices = nullptr;
-  float *v = nullptr, *c = nullptr, *tc = nullptr;
-  opengl_geometry_define(geometry, GEOMETRY_QUADS, PS_QUAD_VERTICES, &indices, PS_QUAD_VERTICES,
-                         &v, &c, &tc, nullptr);
-  if (indices == nullptr || v == nullptr) {
+  float* packed = opengl_geometry_define_interleaved(geometry, GEOMETRY_QUADS, PS_QUAD_VERTICES);
+  if (packed == nullptr) {
     opengl_geometry_commit_with(geometry, 0, 0);
     return;
   }
-  float ts, tt;
+  float ts, tt, lo = 0.0f, hi = 1.0f;
   texture_extent(tex, &ts, &tt);
-  int32_t n = ParticleSystem_write_quads(system, reinterpret_cast<vec4*>(v),
-                                         reinterpret_cast<vec4*>(c), reinterpret_cast<vec4*>(tc),
-                                         palette, density, time_ms, camera_rate, ts, tt);
+  if (tex != nullptr && tex->has_image) texture_particle_footprint(tex->width, &lo, &hi);
+  int32_t n = ParticleSystem_write_packed(system, packed, palette, density, time_ms, camera_rate, ts,
+                                          tt, lo, hi);
   opengl_geometry_commit_with(geometry, 4 * n, 4 * n);
 }
 

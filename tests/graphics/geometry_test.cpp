@@ -154,3 +154,44 @@ TEST_F(Geometry, InterleavedDataFollowsTheAttributesInBothFormats) {
   opengl_geometry_delete(&g);
 }
 
+
+// Written straight into the packed array: drawn in order as an indexed
+// geometry is, committed short of what was declared, copied, and never
+// handing out another geometry's regions of the separate arrays.
+TEST_F(Geometry, PackedOnlyGeometryDrawsWhatItWasGiven) {
+  const float corners[4][2] = {{-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}};
+  opengl_geometry before{}, g{};
+  opengl_geometry_make(&before, &frame);
+  opengl_geometry_make(&g, &frame);
+  begin();
+  float* v = nullptr;
+  opengl_geometry_define(&before, GEOMETRY_QUADS, 4, nullptr, 4, &v, nullptr, nullptr, nullptr);
+  square(v);
+  float* packed = opengl_geometry_define_interleaved(&g, GEOMETRY_QUADS, 8);
+  ASSERT_NE(packed, nullptr);
+  for (int k = 0; k < 8; ++k) {
+    float* o = packed + 12 * k;
+    const float fields[12] = {0, 0, 1, 0.5f, 0.25f, 1, 0, 0, 0, corners[k % 4][0], corners[k % 4][1], 0};
+    memcpy(o, fields, sizeof fields);
+  }
+  opengl_geometry_commit_with(&g, 4, 4);
+  EXPECT_EQ(g.valid, 1u);
+  float* separate = nullptr;
+  opengl_geometry_get_pointers(&g, nullptr, &separate, nullptr, nullptr, nullptr);
+  EXPECT_EQ(separate, nullptr);
+  EXPECT_EQ(array_count(&g.buffers->interleaved, 4), 12 * 4);
+  opengl_geometry_draw(&g);
+  EXPECT_EQ(read_pixel(640, 360) & 0xFFFFFFu, 0x4080FFu);  // red, half green, a quarter blue
+  EXPECT_EQ(read_pixel(5, 5) & 0xFFFFFFu, 0u);
+
+  opengl_geometry copy{};
+  opengl_geometry_resident_copy(&copy, &g);
+  ASSERT_EQ(copy.valid, 1u);
+  EXPECT_EQ(copy.vertex_count, 4);
+  EXPECT_EQ(0, memcmp(opengl_geometry_interleaved(&copy), opengl_geometry_interleaved(&g), 48 * sizeof(float)));
+  opengl_geometry_delete(&copy);
+
+  opengl_geometry_commit_with(&g, 12, 12);  // more than was declared
+  EXPECT_EQ(g.valid, 0u);
+  end();
+}

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include <zeal/arch/opengl/texture.h>
 
 #include "picture_test_util.h"
 #include "piece/particlescene.h"
@@ -44,6 +47,21 @@ TEST(ParticleSystem, PinnedResults) {
   EXPECT_EQ(std::pair(a->alive, n), std::pair(8000, 7925));
   EXPECT_EQ(fnv1a(a.get(), sizeof(ParticleSystem)), 0x550949b6b73e4b7ull);
   EXPECT_EQ(quads, 0x576bad6f6b185a72ull);
+
+  // The packed quads the draw reads are the same numbers, killing the same.
+  prng g2{};
+  quad_arrays q2;
+  system_ptr b = run_frames(&g2, 299);
+  ParticleSystem_update(b.get(), &PERFTEST_CONTROLS, &g2, 0, 1.0f, static_cast<float>(300 * 33.3));
+  std::vector<float> packed(12 * PS_QUAD_VERTICES);
+  ASSERT_EQ(ParticleSystem_write_packed(b.get(), packed.data(), nullptr, 1.0, 300 * 33.3, 1.0, 1, 1), n);
+  EXPECT_EQ(fnv1a(b.get(), sizeof(ParticleSystem)), 0x550949b6b73e4b7ull);
+  for (int32_t k = 0; k < 4 * n; ++k) {
+    const float* o = &packed[12 * k];
+    const vec4 &c = q.colours[k], &p = q.positions[k], &t = q.texcoords[k];
+    const float expected[12] = {t.x, t.y, c.x, c.y, c.z, c.w, 0, 0, 0, p.x, p.y, p.z};
+    ASSERT_EQ(0, memcmp(o, expected, sizeof expected)) << k;
+  }
 }
 
 TEST(ParticleSystem, NoAttractorsOnlyRecounts) {
@@ -112,3 +130,51 @@ TEST(ParticleSystem, PaletteWrapsAndSwapsRedAndBlue) {
   EXPECT_EQ(q.colours[0].y, 0.36f);
 }
 
+
+// A sprite trimmed to the texture's footprint draws the same light: outside
+// the band every linearly filtered sample is zero, and each trimmed quad lies
+// on the whole quad, at the place its texture coordinates name.
+TEST(ParticleSystem, TrimmedSpritesCoverAllTheLight) {
+  for (int32_t n : {16, 64, 100}) {
+    float lo, hi;
+    texture_particle_footprint(n, &lo, &hi);
+    int32_t first = n, last = -1;
+    for (int32_t y = 0; y < n; ++y)
+      for (int32_t x = 0; x < n; ++x)
+        if (texture_particle_alpha(n, x, y) != 0) first = std::min(first, x), last = std::max(last, x);
+    ASSERT_LE(first, last) << n;
+    // A sample at s reads texels floor(s n - 0.5) and the next.
+    EXPECT_FLOAT_EQ(lo * n, first - 0.5f) << n;
+    EXPECT_FLOAT_EQ(hi * n, last + 1.5f) << n;
+  }
+  float lo, hi;
+  texture_particle_footprint(64, &lo, &hi);
+  EXPECT_LT(hi - lo, 0.75f);  // about half the fragments of the whole square
+
+  system_ptr s = dead_system();
+  place(s.get(), 0, 1000.0f, vec4{0.3f, -0.2f, 0.1f, 1});
+  s->particles[0].mass = 40000.0f;
+  quad_arrays whole, trimmed;
+  ASSERT_EQ(ParticleSystem_write_quads(s.get(), whole.positions.data(), whole.colours.data(),
+                                       whole.texcoords.data(), nullptr, 1.0, 1000.0, 1.0, 0.5f, 1.0f),
+            1);
+  ASSERT_EQ(ParticleSystem_write_quads(s.get(), trimmed.positions.data(), trimmed.colours.data(),
+                                       trimmed.texcoords.data(), nullptr, 1.0, 1000.0, 1.0, 0.5f, 1.0f,
+                                       lo, hi),
+            1);
+  const vec4* w = whole.positions.data();
+  for (int v = 0; v < 4; ++v) {
+    float fs = trimmed.texcoords[v].x / 0.5f, ft = trimmed.texcoords[v].y;
+    EXPECT_TRUE(fs == lo || fs == hi) << v;
+    EXPECT_TRUE(ft == lo || ft == hi) << v;
+    // Bilinear in the whole quad: corners 0, 1, 2, 3 at (0,0), (1,0), (1,1), (0,1).
+    auto at = [&](float vec4::*c) {
+      return (1 - fs) * (1 - ft) * w[0].*c + fs * (1 - ft) * w[1].*c + fs * ft * w[2].*c +
+             (1 - fs) * ft * w[3].*c;
+    };
+    EXPECT_NEAR(trimmed.positions[v].x, at(&vec4::x), 1e-6f) << v;
+    EXPECT_NEAR(trimmed.positions[v].y, at(&vec4::y), 1e-6f) << v;
+    EXPECT_NEAR(trimmed.positions[v].z, at(&vec4::z), 1e-6f) << v;
+    EXPECT_EQ(trimmed.colours[v].w, whole.colours[v].w);
+  }
+}

@@ -87,7 +87,8 @@ static void* region(const array* a, int32_t width, int32_t offset, int32_t count
 
 void opengl_geometry_get_pointers(const opengl_geometry* g, uint32_t** indices, float** vertices,
                                   float** texcoords, float** colours, float** normals) {
-  const opengl_geometry_buffers* b = g->buffers;
+  // A packed-only geometry owns no region of the separate arrays.
+  const opengl_geometry_buffers* b = (g->flags & GEOMETRY_INTERLEAVED) ? nullptr : g->buffers;
   int32_t nv = g->vertex_count;
   if (indices)
     *indices = b ? static_cast<uint32_t*>(region(&b->indices, 4, g->index_offset, g->index_count))
@@ -151,6 +152,7 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
   if (!g->valid) return;
   if (g->per_frame) flags |= GEOMETRY_PER_FRAME;
   if (colours == nullptr) flags |= GEOMETRY_NO_COLOURS;
+  bool was_packed = (g->flags & GEOMETRY_INTERLEAVED) != 0;
   g->flags = flags;
   int32_t old_indices = g->index_count, old_vertices = g->vertex_count;
   g->index_count = index_count;
@@ -164,7 +166,7 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
     }
     // The frame data is the same record every frame, so the serial is what
     // tells a redefinition in this frame from a stale one.
-    if (g->buffers != top || g->serial != top->serial || old_indices != index_count ||
+    if (was_packed || g->buffers != top || g->serial != top->serial || old_indices != index_count ||
         old_vertices != vertex_count) {
       g->buffers = top;
       place_regions(g);
@@ -194,6 +196,39 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
     for (int32_t k = 0; k < index_count; ++k) i[k] = static_cast<uint32_t>(k);
 }
 
+float* opengl_geometry_define_interleaved(opengl_geometry* g, uint32_t flags, int32_t vertex_count) {
+  if (!g->valid) return nullptr;
+  flags |= GEOMETRY_INTERLEAVED;
+  if (g->per_frame) flags |= GEOMETRY_PER_FRAME;
+  g->flags = flags;
+  g->index_count = g->vertex_count = vertex_count < 0 ? 0 : vertex_count;
+  if (g->per_frame) {
+    opengl_geometry_buffers* top = active_top(g->frames);
+    if (top == nullptr) {
+      g->valid = 0;
+      g->buffers = nullptr;
+      return nullptr;
+    }
+    g->buffers = top;
+    g->serial = top->serial;
+    g->interleaved_offset = array_count(&top->interleaved, 4);
+  } else {
+    if (g->buffers == nullptr)
+      g->buffers = static_cast<opengl_geometry_buffers*>(calloc(1, sizeof(opengl_geometry_buffers)));
+    if (g->buffers == nullptr) {
+      g->valid = 0;
+      return nullptr;
+    }
+    g->interleaved_offset = 0;
+  }
+  array* inter = &g->buffers->interleaved;
+  int32_t floats = opengl_geometry_stride(g) * g->vertex_count;
+  if (g->interleaved_offset >= 0) size_array(inter, 4, g->interleaved_offset + floats);
+  auto* out = static_cast<float*>(region(inter, 4, g->interleaved_offset, floats));
+  if (out == nullptr && floats > 0) invalidate(g);
+  return out;
+}
+
 int32_t opengl_geometry_stride(const opengl_geometry* g) {
   return (g->flags & GEOMETRY_NO_COLOURS) ? 8 : 12;
 }
@@ -208,6 +243,16 @@ void opengl_geometry_commit_with(opengl_geometry* g, int32_t index_count, int32_
   if (!g->valid) return;
   if (index_count > g->index_count || vertex_count > g->vertex_count) {
     invalidate(g);
+    return;
+  }
+  if (g->flags & GEOMETRY_INTERLEAVED) {
+    if (g->buffers == nullptr || (g->per_frame && (g->buffers != active_top(g->frames) || g->serial != g->buffers->serial))) {
+      invalidate(g);
+      return;
+    }
+    g->index_count = g->vertex_count = vertex_count < 0 ? 0 : vertex_count;
+    // What was declared but not written goes back to the frame's store.
+    size_array(&g->buffers->interleaved, 4, g->interleaved_offset + opengl_geometry_stride(g) * g->vertex_count);
     return;
   }
   // The region pointers are for the declared counts; take them before the
@@ -279,7 +324,8 @@ void opengl_geometry_draw(opengl_geometry* g) {
   const float* inter = opengl_geometry_interleaved(g);
   uint32_t* idx = nullptr;
   opengl_geometry_get_pointers(g, &idx, nullptr, nullptr, nullptr, nullptr);
-  if (inter == nullptr || idx == nullptr) return;
+  bool in_order = (g->flags & GEOMETRY_INTERLEAVED) != 0;
+  if (inter == nullptr || (idx == nullptr && !in_order)) return;
   // Resident geometry is counted where it is drawn: in the open display.
   if (!g->per_frame && display_open_io() != nullptr) {
     const array* a = &g->buffers->interleaved;
@@ -295,7 +341,10 @@ void opengl_geometry_draw(opengl_geometry* g) {
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     opengl_trace(SOURCE, 582, nullptr);
   }
-  if (g->flags & GEOMETRY_TRIANGLES) {
+  if ((g->flags & (GEOMETRY_TRIANGLES | GEOMETRY_QUADS)) && in_order) {
+    glDrawArrays((g->flags & GEOMETRY_TRIANGLES) ? GL_TRIANGLES : GL_QUADS, 0, g->vertex_count);
+    opengl_trace(SOURCE, __LINE__, nullptr);
+  } else if (g->flags & GEOMETRY_TRIANGLES) {
     glDrawElements(GL_TRIANGLES, g->index_count, GL_UNSIGNED_INT, idx);
     opengl_trace(SOURCE, 587, nullptr);
   } else if (g->flags & GEOMETRY_QUADS) {
@@ -317,6 +366,15 @@ void opengl_geometry_resident_copy(opengl_geometry* destination, const opengl_ge
   if (!source->valid || source->buffers == nullptr) {
     if (destination->valid && !destination->per_frame) release_resident(destination);
     destination->valid = 0;
+    return;
+  }
+  if (source->flags & GEOMETRY_INTERLEAVED) {
+    const float* from = opengl_geometry_interleaved(source);
+    opengl_geometry_make_resident(destination);
+    float* to = opengl_geometry_define_interleaved(destination, source->flags & ~GEOMETRY_PER_FRAME,
+                                                   source->vertex_count);
+    if (from != nullptr && to != nullptr)
+      memcpy(to, from, sizeof(float) * opengl_geometry_stride(source) * source->vertex_count);
     return;
   }
   uint32_t* si = nullptr;

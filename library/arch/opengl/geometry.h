@@ -15,6 +15,7 @@ enum : uint32_t {
   GEOMETRY_WIREFRAME = 8,
   GEOMETRY_NORMALS = 16,
   GEOMETRY_NO_COLOURS = 0x200,
+  GEOMETRY_INTERLEAVED = 0x400,  // written straight into the packed array: see below
 };
 
 // Also the frame data instance: the scratch store of one display frame.
@@ -61,6 +62,13 @@ void opengl_geometry_define(opengl_geometry* g, uint32_t flags, int32_t index_co
                             float** colours, float** texcoords, float** normals);
 void opengl_geometry_get_pointers(const opengl_geometry* g, uint32_t** indices, float** vertices,
                                   float** texcoords, float** colours, float** normals);
+// For geometry written once and drawn as written (a particle cloud): defines
+// `vertex_count` vertices directly in the packed layout the draw reads
+// (texture s, t; colour r, g, b, a unless GEOMETRY_NO_COLOURS; normal x, y, z;
+// position x, y, z) and returns that array, or null. It keeps no separate
+// arrays and no indices: the draw takes the vertices in order. Commit the
+// count written with opengl_geometry_commit_with(g, n, n).
+float* opengl_geometry_define_interleaved(opengl_geometry* g, uint32_t flags, int32_t vertex_count);
 void opengl_geometry_commit_with(opengl_geometry* g, int32_t index_count, int32_t vertex_count);
 void opengl_geometry_commit(opengl_geometry* g);
 void opengl_geometry_draw(opengl_geometry* g);

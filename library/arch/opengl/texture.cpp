@@ -2,6 +2,7 @@
 
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -199,6 +200,23 @@ uint8_t texture_particle_alpha(int32_t n, int32_t x, int32_t y) {
   float tent = 1.0f - 4.0f * d;
   float window = 0.54f + 0.46f * cosf(6.2831855f * d);
   return clamp_alpha(tent * window * 256.0f);
+}
+
+void texture_particle_footprint(int32_t n, float* lo, float* hi) {
+  // The disc is widest along the middle row; a sample reaches the texels on
+  // either side of it, so the band runs half a texel beyond the outer ones.
+  int32_t first = n, last = -1;
+  for (int32_t x = 0; x < n; ++x) {
+    if (texture_particle_alpha(n, x, n / 2) == 0) continue;
+    if (first == n) first = x;
+    last = x;
+  }
+  *lo = 0.0f;
+  *hi = 1.0f;
+  if (last < 0) return;
+  float side = static_cast<float>(n);
+  *lo = std::max(0.0f, (static_cast<float>(first) - 0.5f) / side);
+  *hi = std::min(1.0f, (static_cast<float>(last) + 1.5f) / side);
 }
 
 void texture_deftint(texture* t) {

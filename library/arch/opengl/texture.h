@@ -47,6 +47,10 @@ void texture_defparticle(texture* t, int32_t size);
 // Alpha of the generated textures at one pixel.
 uint8_t texture_tint_alpha(int32_t x, int32_t y);
 uint8_t texture_particle_alpha(int32_t n, int32_t x, int32_t y);
+// The band [*lo, *hi] of the particle texture of side n, as fractions of its
+// side on either axis, outside which a linearly filtered sample is zero: a
+// sprite trimmed to it draws the same light with fewer fragments.
+void texture_particle_footprint(int32_t n, float* lo, float* hi);
 
 // Around draws: binding prints "texture is undefined" for an unusable texture.
 void texture_bind(texture* t);
