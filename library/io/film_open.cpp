@@ -1,6 +1,8 @@
 // Opening a film: the format from the file name, both encoders, the
 // directory, the file and its header. Nothing is created on disk until the
 // encoders are ready, and a file that cannot be started is removed.
+#include <pthread.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -75,7 +77,9 @@ bool open_video(film* f, bool global_header, std::string* why) {
   av_opt_set_double(c->priv_data, "crf", s.crf, 0);
   // Key frames only at the fixed interval: fragments of equal length, and
   // films of ranges that join without encoding again.
-  av_opt_set(c->priv_data, "x264-params", "scenecut=0", 0);
+  std::string params = "scenecut=0";
+  if (!s.tuning.empty()) params += ":" + s.tuning;
+  av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
   int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) return fail_open(why, "the H.264 encoder refused the settings: " + av_error_text(err));
 
@@ -195,6 +199,8 @@ film* film_open(const char* path, const film_settings& settings, stop_request* s
     return nullptr;
   try {
     f->encoder = std::thread(film_encode_pictures, f.get());
+    // Named, so that its share of a render shows in top -H and ps -L.
+    pthread_setname_np(f->encoder.native_handle(), "zeal-encoder");
   } catch (const std::system_error& e) {
     f->format.reset();
     std::error_code ignored;
