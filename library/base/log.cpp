@@ -21,7 +21,7 @@ constexpr const char* kPrefixes[] = {"ERROR: ", "WARNING: ", ""};
 // producer claims a slot with one compare-and-swap and never waits.
 struct Slot {
   std::atomic<uint32_t> sequence;
-  int32_t stream;
+  log_sink sink;
   int32_t length;
   char text[LOG_LINE_BYTES];
 };
@@ -52,6 +52,9 @@ static_assert((LOG_QUEUE_LINES & (LOG_QUEUE_LINES - 1)) == 0, "the queue wraps w
 
 FILE* file_of(int32_t stream) { return stream == LOG_STDERR ? stderr : stdout; }
 
+void to_stdout(const char* text, int32_t length) { fwrite(text, 1, static_cast<size_t>(length), stdout); }
+void to_stderr(const char* text, int32_t length) { fwrite(text, 1, static_cast<size_t>(length), stderr); }
+
 // Prefix, text and newline into `out`; the length kept (cut to fit) and,
 // in `whole`, the length the line needed.
 int32_t format_line(char (&out)[LOG_LINE_BYTES], log_level level, const char* format, va_list arguments,
@@ -68,7 +71,8 @@ int32_t format_line(char (&out)[LOG_LINE_BYTES], log_level level, const char* fo
   return n;
 }
 
-void enqueue(int32_t stream, const char* text, int32_t length) {
+void enqueue(log_sink sink, const char* text, int32_t length) {
+  if (length > LOG_LINE_BYTES) length = LOG_LINE_BYTES;
   Log& log = the_log;
   uint32_t at = log.head.load(std::memory_order_relaxed);
   for (;;) {
@@ -77,7 +81,7 @@ void enqueue(int32_t stream, const char* text, int32_t length) {
     auto ahead = static_cast<int32_t>(sequence - at);
     if (ahead == 0) {
       if (log.head.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
-        slot.stream = stream;
+        slot.sink = sink;
         slot.length = length;
         memcpy(slot.text, text, static_cast<size_t>(length));
         slot.sequence.store(at + 1, std::memory_order_release);
@@ -96,13 +100,12 @@ void enqueue(int32_t stream, const char* text, int32_t length) {
 void drain() {
   Log& log = the_log;
   std::lock_guard<std::mutex> hold(log.drain);
-  bool wrote[2] = {false, false};
+  bool wrote = false;
   for (;;) {
     Slot& slot = log.slots[log.tail & (LOG_QUEUE_LINES - 1)];
     if (slot.sequence.load(std::memory_order_acquire) != log.tail + 1) break;
-    int32_t stream = slot.stream == LOG_STDERR ? LOG_STDERR : LOG_STDOUT;
-    fwrite(slot.text, 1, static_cast<size_t>(slot.length), file_of(stream));
-    wrote[stream] = true;
+    slot.sink(slot.text, slot.length);
+    wrote = true;
     slot.sequence.store(log.tail + LOG_QUEUE_LINES, std::memory_order_release);
     log.tail += 1;
   }
@@ -110,11 +113,13 @@ void drain() {
   if (dropped > 0) {
     fprintf(stdout, "WARNING: the log dropped %llu line(s) from a real-time thread\n",
             static_cast<unsigned long long>(dropped));
-    wrote[LOG_STDOUT] = true;
+    wrote = true;
   }
   // Real-time lines come late already: they should not wait in a buffer too.
-  for (int32_t s = 0; s < 2; ++s)
-    if (wrote[s]) fflush(file_of(s));
+  if (wrote) {
+    fflush(stdout);
+    fflush(stderr);
+  }
 }
 
 void* writer_thread(void*) {
@@ -155,7 +160,7 @@ void log_vprint(log_stream stream, log_level level, const char* format, va_list 
   int32_t length = format_line(line, level, format, copy, &whole);
   va_end(copy);
   if (realtime_here) {
-    enqueue(stream, line, length);
+    enqueue(stream == LOG_STDERR ? to_stderr : to_stdout, line, length);
     return;
   }
   FILE* file = file_of(stream);
@@ -197,6 +202,13 @@ void log_info(const char* format, ...) {
   va_start(arguments, format);
   log_vprint(LOG_STDOUT, LOG_INFORMATION, format, arguments);
   va_end(arguments);
+}
+
+void log_to(log_sink sink, const char* text, int32_t length) {
+  if (realtime_here)
+    enqueue(sink, text, length);
+  else
+    sink(text, length);
 }
 
 bool log_realtime_thread(bool on) {

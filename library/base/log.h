@@ -33,6 +33,13 @@ void log_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log_warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void log_info(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Where a line goes other than the two standard streams (a file of timings,
+// say): called with the whole line, on the writer's thread for a queued one.
+using log_sink = void (*)(const char* text, int32_t length);
+// Hands `length` bytes to `sink`: at once from an ordinary thread, through
+// the queue (cut to a line's size) from a real-time one.
+void log_to(log_sink sink, const char* text, int32_t length);
+
 // Marks the calling thread real-time (or not); returns what it was. The
 // first mark in the process starts the writer (and may allocate).
 bool log_realtime_thread(bool on);
