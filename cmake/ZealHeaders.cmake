@@ -5,7 +5,7 @@ set(ZEAL_PUBLIC_HEADERS
   arch/opengl/display.h arch/opengl/frame.h arch/opengl/framebuffer.h arch/opengl/geometry.h
   arch/opengl/image.h arch/opengl/image_png.h arch/opengl/input.h arch/opengl/material.h
   arch/opengl/texture.h arch/opengl/trace.h arch/opengl/ui.h
-  base/array.h base/perf.h base/progress.h base/stop.h base/stream.h base/stream_sndfile.h
+  base/array.h base/log.h base/perf.h base/progress.h base/stop.h base/stream.h base/stream_sndfile.h
   base/thread.h base/version.h base/vpath.h
   io/audio.h io/midi.h io/midi_event.h)
 

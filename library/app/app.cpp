@@ -12,6 +12,7 @@
 #include <zeal/app/bus.h>
 #include <zeal/app/record.h>
 #include <zeal/arch/opengl/input.h>
+#include <zeal/base/log.h>
 #include <zeal/base/perf.h>
 #include <zeal/base/vpath.h>
 
@@ -197,7 +198,7 @@ int fit_range_to_replay(App* app) {
   app->config.duration_ms = end;
   if (app->config.range_to < 0 || app->config.range_to > frames) app->config.range_to = frames;
   if (app->config.range_from < app->config.range_to) return 1;
-  printf("ERROR: --range starts at frame %d, but the recording ends with frame %d\n", app->config.range_from,
+  log_error("--range starts at frame %d, but the recording ends with frame %d", app->config.range_from,
          frames - 1);
   return 0;
 }
@@ -212,7 +213,7 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     return 0;
   }
   if (line.error[0] != 0) {
-    printf("ERROR: %s\n", line.error);
+    log_error("%s", line.error);
     app_print_usage(program);
     return 2;
   }
@@ -239,7 +240,7 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     std::string error;
     app->replay = app_replay_load(line.replay_path, &error).release();
     if (app->replay == nullptr) {
-      printf("ERROR: %s\n", error.c_str());
+      log_error("%s", error.c_str());
       free_app(app);
       return 1;
     }
@@ -250,7 +251,7 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
     std::string why;
     app->recorder = app_recorder_open(line.record_path, app_display_now, &why);
     if (app->recorder == nullptr) {
-      printf("ERROR: cannot write the recording \"%s\": %s\n", line.record_path, why.c_str());
+      log_error("cannot write the recording \"%s\": %s", line.record_path, why.c_str());
       free_app(app);
       return 1;
     }
@@ -303,6 +304,8 @@ int app_run(int argc, char** argv, uint32_t flags, AppHandler handler) {
 
   app_audio_finish(app);
   app_midi_finish(app);
+  // The real-time threads are gone: what they said comes before what follows.
+  log_stop();
   app_control_finish(app);
   app_display_finish(app);
   app_render_finish(app);

@@ -9,6 +9,7 @@
 #include <zeal/app/app.h>
 #include <zeal/app/app_steps.h>
 #include <zeal/app/bus.h>
+#include <zeal/base/log.h>
 #include <zeal/io/audio.h>
 #include <zeal/io/avstream.h>
 
@@ -63,7 +64,7 @@ int app_audio_commit(App* app) {
   // A file that cannot be written ends the render before it starts; a sound
   // device that cannot be opened only leaves the program without sound.
   if (!audio_device_is_realtime(app->audio)) return 0;
-  printf("WARNING: no sound: %s\n", Pa_GetErrorText(error));
+  log_warning("no sound: %s", Pa_GetErrorText(error));
   app_quit(app, APP_STREAM_AUDIO);
   return 1;
 }

@@ -7,6 +7,7 @@
 #include <zeal/app/app_steps.h>
 #include <zeal/app/bus.h>
 #include <zeal/arch/opengl/input.h>
+#include <zeal/base/log.h>
 #include <zeal/io/avstream.h>
 
 double time_now(void*) { return get_milliseconds(); }
@@ -32,12 +33,12 @@ void app_control_thread_start(App* app) {
   app->control_thread_running = 1;
   app->control_channel = avstream_add_channel("CONTROL_IN", time_now, nullptr);
   if (app->control_channel == nullptr) {
-    printf("ERROR: cannot make the CONTROL_IN clock channel\n");
+    log_error("cannot make the CONTROL_IN clock channel");
     app->control_thread_running = 0;
     return;
   }
   if (thread_start(&app->control_thread, controlin_thread, app) != 0) {
-    printf("ERROR: cannot start the control-in thread\n");
+    log_error("cannot start the control-in thread");
     app->control_thread_running = 0;
     return;
   }

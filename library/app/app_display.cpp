@@ -11,6 +11,7 @@
 #include <zeal/app/bus.h>
 #include <zeal/app/record.h>
 #include <zeal/arch/opengl/display.h>
+#include <zeal/base/log.h>
 #include <zeal/io/avstream.h>
 
 namespace {
@@ -61,7 +62,7 @@ int choose_gl(const App* app, display_io_handle* handle) {
     char* end = nullptr;
     long n = strtol(chosen, &end, 10);
     if (*end != '\0' || n < 0 || n > INT32_MAX || chosen[0] < '0' || chosen[0] > '9') {
-      printf("ERROR: ZEAL_GL_DEVICE is \"%s\", not an EGL device number (0, 1, ...)\n", chosen);
+      log_error("ZEAL_GL_DEVICE is \"%s\", not an EGL device number (0, 1, ...)", chosen);
       return 0;
     }
     handle->gl_device = static_cast<int32_t>(n);

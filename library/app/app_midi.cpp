@@ -6,6 +6,7 @@
 #include <zeal/app/app_input.h>
 #include <zeal/app/app_steps.h>
 #include <zeal/app/bus.h>
+#include <zeal/base/log.h>
 #include <zeal/io/avstream.h>
 #include <zeal/io/midi.h>
 #include <zeal/io/midi_decode.h>
@@ -47,10 +48,10 @@ void app_midi_report(App* app) {
   uint64_t dropped = app->midi_in_dropped_events.load(std::memory_order_relaxed);
   if (packets == 0 && dropped == 0) return;
   app->midi_in_reported = 1;
-  printf("WARNING: MIDI in: %llu packet(s) longer than %d bytes, %llu byte(s) beyond not decoded; "
-         "%llu event(s) dropped on a full control bus. Reported once.\n",
-         static_cast<unsigned long long>(packets), APP_MIDI_IN_BYTES,
-         static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(dropped));
+  log_warning("MIDI in: %llu packet(s) longer than %d bytes, %llu byte(s) beyond not decoded; "
+              "%llu event(s) dropped on a full control bus. Reported once.",
+              static_cast<unsigned long long>(packets), APP_MIDI_IN_BYTES,
+              static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(dropped));
   fflush(stdout);
 }
 
@@ -120,7 +121,7 @@ void app_midi_commit(App* app) {
     app->midi_out_ms = 0;
     app->midi_out_ticks = 0;
     if (thread_start(&app->midi_out_thread, midiout_thread, app) != 0)
-      printf("ERROR: cannot start the MIDI-out thread\n");
+      log_error("cannot start the MIDI-out thread");
   }
 }
 

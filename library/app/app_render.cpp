@@ -11,6 +11,7 @@
 #include <zeal/app/app_steps.h>
 #include <zeal/arch/opengl/display.h>
 #include <zeal/base/directory.h>
+#include <zeal/base/log.h>
 #include <zeal/io/audio.h>
 #include <zeal/io/film.h>
 
@@ -40,7 +41,7 @@ int open_film(App* app) {
     app->film = film_open(path.c_str(), settings, &app->stop, &why);
   }
   if (app->film == nullptr) {
-    printf("ERROR: cannot write film \"%s\": %s\n", path.c_str(), why.c_str());
+    log_error("cannot write film \"%s\": %s", path.c_str(), why.c_str());
     return 0;
   }
   if (app->display != nullptr) display_device_set_film(app->display, app->film);
@@ -77,7 +78,7 @@ int check_range_start(App* app) {
   int32_t from = app->config.range_from;
   double frames = std::ceil(app->config.duration_ms * 30.0 / 1000.0);
   if (app->config.duration_ms <= 0.0 || from < frames) return 1;
-  printf("ERROR: --range starts at frame %d, after the last frame of the piece (%.0f)\n", from, frames - 1);
+  log_error("--range starts at frame %d, after the last frame of the piece (%.0f)", from, frames - 1);
   stop_raise(&app->stop, 2);
   return 0;
 }
@@ -87,7 +88,7 @@ int check_directory(const App* app) {
   std::string why = directory_make(path);
   if (why.empty()) why = directory_writable(path);
   if (why.empty()) return 1;
-  printf("ERROR: cannot write into \"%s\": %s\n", path.c_str(), why.c_str());
+  log_error("cannot write into \"%s\": %s", path.c_str(), why.c_str());
   return 0;
 }
 
@@ -125,7 +126,7 @@ void app_render_finish(App* app) {
   // A rendering that ended before its range began made nothing: not a
   // success, though it is only known now.
   if (app->range_unreached) {
-    printf("WARNING: nothing was rendered: the program ended before frame %d, where --range starts\n",
+    log_warning("nothing was rendered: the program ended before frame %d, where --range starts",
            app->config.range_from);
     stop_raise(&app->stop, 1);
   }

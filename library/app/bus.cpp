@@ -7,6 +7,7 @@
 
 #include <zeal/app/app.h>
 #include <zeal/app/record.h>
+#include <zeal/base/log.h>
 #include <zeal/base/thread.h>
 #include <zeal/io/midi_event.h>
 
@@ -31,14 +32,14 @@ uint8_t* byte_at(const lf_ringbuffer* ring, uint32_t k, int32_t size) {
 lf_ringbuffer* ring_at(array* rings, int32_t index, const char* warning) {
   int32_t count = array_count(rings, kRingWidth);
   if (index < 0 || count < 0 || index >= count) {
-    printf("%s\n", warning);
+    log_warning("%s", warning);
     return nullptr;
   }
   return static_cast<lf_ringbuffer*>(array_element(rings, kRingWidth, index));
 }
 
 lf_ringbuffer* consumer_ring(App* app) {
-  return ring_at(&app->bus.consumers, app->control_ring, "WARNING: ignoring unknown consumer.");
+  return ring_at(&app->bus.consumers, app->control_ring, "ignoring unknown consumer.");
 }
 
 void lock_spinning(App* app) {
@@ -56,7 +57,7 @@ int32_t append_ring(App* app, array* rings) {
   auto* ring = static_cast<lf_ringbuffer*>(array_allocate(rings, kRingWidth, index < 0 ? 0 : index));
   if (ring == nullptr) {
     unlock(app);
-    printf("ERROR: out of memory for the control bus\n");
+    log_error("out of memory for the control bus");
     return -1;
   }
   lf_ringbuffer_make(ring, APP_BUS_EVENT_BYTES, APP_BUS_RING_EVENTS);
@@ -143,7 +144,7 @@ void app_bus_destroy(App* app) {
 int app_bus_post(App* app, int32_t index, const void* event) {
   if (!app_has_stream(app, APP_STREAM_CONTROL_IN)) return 0;
   lf_ringbuffer* ring =
-      ring_at(&app->bus.producers, index, "WARNING: ignoring event on unconnected source.");
+      ring_at(&app->bus.producers, index, "ignoring event on unconnected source.");
   return ring != nullptr && lf_ringbuffer_write(ring, event, APP_BUS_EVENT_BYTES);
 }
 
@@ -174,8 +175,7 @@ int32_t accept_into(AppBus* bus, lf_ringbuffer* producer, uint8_t (&local)[APP_B
     int32_t m = room < n ? room : n;
     for (int32_t i = 0; i < m; ++i) lf_ringbuffer_write(ring, local + i * kSize, kSize);
     if (m < n)
-      printf("WARNING: one output is running too slow (%d) (must write: %d, written: %d)\n", c, n,
-             m);
+      log_warning("one output is running too slow (%d) (must write: %d, written: %d)", c, n, m);
   }
   return n;
 }

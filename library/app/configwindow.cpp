@@ -5,12 +5,13 @@
 #include <zeal/app/app.h>
 #include <zeal/app/configurator.h>
 #include <zeal/arch/opengl/configurator.h>
+#include <zeal/base/log.h>
 
 int configwindow(App* app) {
   if (!app_wants_configurator(app)) return 0;
   // A render with no window system: the command line's choices stand.
   if (!configurator_available()) {
-    printf("no window system: the configuration window is skipped, as with --no-configurator\n");
+    log_info("no window system: the configuration window is skipped, as with --no-configurator");
     return 0;
   }
   configurator_choices choices{};

@@ -7,6 +7,7 @@
 
 #include <zeal/app/app.h>
 #include <zeal/app/app_input.h>
+#include <zeal/base/log.h>
 #include <zeal/base/thread.h>
 
 struct app_queue_node {
@@ -157,7 +158,7 @@ void app_loader_make_core(app_loader* loader, char* identifier, int32_t identifi
   }
   if (loader->queue == nullptr || record == nullptr || !queue_push(loader->queue, record)) {
     free(record);
-    printf("ERROR: cannot queue the loader task\n");
+    log_error("cannot queue the loader task");
   }
 }
 
@@ -235,7 +236,7 @@ void pt_scheduler_destroy(AppScheduler* scheduler) {
 // their queues: the scheduler of a fresh app record is already empty.
 void app_background_thread_start(App* app) {
   if (thread_start(&app->background_thread, background_thread, app) != 0)
-    printf("ERROR: cannot start the background thread\n");
+    log_error("cannot start the background thread");
 }
 
 void app_background_thread_wait(App* app) {

@@ -18,6 +18,7 @@
 #include <zeal/app/bus.h>
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/input.h>
+#include <zeal/base/log.h>
 #include <zeal/io/midi_event.h>
 
 namespace {
@@ -178,9 +179,9 @@ int app_recorder_close(app_recorder* r) {
   r->file = nullptr;
   uint64_t dropped = r->dropped.load();
   if (dropped > 0)
-    printf("WARNING: the recording \"%s\" lost %llu event(s): its writer fell behind.\n", r->path.c_str(),
+    log_warning("the recording \"%s\" lost %llu event(s): its writer fell behind.", r->path.c_str(),
            static_cast<unsigned long long>(dropped));
-  if (r->failed) printf("ERROR: cannot write the recording \"%s\"\n", r->path.c_str());
+  if (r->failed) log_error("cannot write the recording \"%s\"", r->path.c_str());
   fflush(stdout);
   return !r->failed;
 }

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include <zeal/base/log.h>
+
 namespace {
 
 struct perf_statistic {
@@ -20,7 +22,8 @@ struct perf_statistic {
 // The log is one per process: every module writes its timing lines to it,
 // from the display, sound and writer threads alike. The file is named before
 // the outputs start and opened by the first line; only that opening is
-// locked, so a line written from the audio callback waits on nothing of ours.
+// locked. The audio callback's lines are written by the log's writer, so
+// that the callback itself neither opens, nor locks, nor writes.
 struct perf_log_state {
   std::atomic<int> disabled = 0;
   std::mutex opening;  // the name and the opening of its file
@@ -47,6 +50,13 @@ FILE* open_stream() {
   return out;
 }
 
+void write_line(const char* text, int32_t length) {
+  FILE* out = the_log.stream.load();
+  if (out == nullptr) out = open_stream();
+  fwrite(text, 1, static_cast<size_t>(length), out);
+  fflush(out);
+}
+
 }  // namespace
 
 void perf_logenable(int on) { the_log.disabled = on == 0; }
@@ -70,6 +80,14 @@ void perf_log(const char* format, ...) {
 }
 
 void perf_log_va(const char* format, va_list arguments) {
+  // The audio callback reports its load: from there the line is formatted
+  // here and written (the file opened, if first) by the log's writer.
+  if (log_is_realtime_thread()) {
+    char line[LOG_LINE_BYTES];
+    int n = vsnprintf(line, sizeof line, format, arguments);
+    if (n > 0) log_to(write_line, line, n < LOG_LINE_BYTES ? n : LOG_LINE_BYTES - 1);
+    return;
+  }
   FILE* out = the_log.stream.load();
   if (out == nullptr) out = open_stream();
   vfprintf(out, format, arguments);

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zeal/base/log.h>
 #include <zeal/base/stop.h>
 #include <zeal/io/audio_devices.h>
 #include <zeal/io/avstream.h>
@@ -201,6 +202,9 @@ int audio_io_commit(audio_io* io, audio_device* device) {
 
 int portaudio_callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                        PaStreamCallbackFlags, void* user) {
+  // Only while in here: whoever drives the callback may be an ordinary thread
+  // outside it (a host's, a test's).
+  log_realtime_scope realtime;
   auto* device = static_cast<audio_realtime_device*>(user);
   if (frames != AUDIO_FRAME_SAMPLES) return paComplete;
   audio_frame* frame = &device->frame;
@@ -228,7 +232,7 @@ int portaudio_callback(const void*, void* output, unsigned long frames, const Pa
   int result = paContinue;
   int silent = frame->silent;
   if (frame->state & 1) {
-    printf("defined frame without corresponding commit!\n");
+    log_info("defined frame without corresponding commit!");
     result = paComplete;
     silent = 1;
   } else {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zeal/base/log.h>
 #include <zeal/base/stop.h>
 #include <zeal/io/audio_devices.h>
 #include <zeal/io/avstream.h>
@@ -17,7 +18,7 @@ constexpr int kBlockFloats = 2 * AUDIO_FRAME_SAMPLES;
 // A failed write ends the render: what is in the file stays readable, and
 // the main thread is asked to stop the other outputs.
 void fail(audio_file_writer* writer, const char* reason) {
-  printf("ERROR: cannot write sound file \"%s\": %s\n", writer->file_name, reason);
+  log_error("cannot write sound file \"%s\": %s", writer->file_name, reason);
   fflush(stdout);
   writer->failed = 1;
   if (writer->io->stop != nullptr) stop_raise(writer->io->stop, 1);
@@ -61,7 +62,7 @@ int render_block(audio_io* io, audio_file_writer* writer) {
 
   int stopping = 0;
   if (frame->state & 1) {
-    printf("defined frame without corresponding commit!\n");
+    log_info("defined frame without corresponding commit!");
     stopping = 1;
   } else {
     frame->frame_number += 1;
@@ -108,12 +109,12 @@ int audio_file_writer_open(audio_file_writer* writer) {
   info.format = SF_FORMAT_WAV | writer->sample_type;
   const char* name = writer->file_name;
   if (!sf_format_check(&info)) {
-    printf("ERROR: cannot write sound file \"%s\": format 0x%x refused\n", name, info.format);
+    log_error("cannot write sound file \"%s\": format 0x%x refused", name, info.format);
     return 0;
   }
   writer->file = sf_open(name, SFM_WRITE, &info);
   if (writer->file == nullptr) {
-    printf("ERROR: cannot write sound file \"%s\": %s\n", name, sf_strerror(nullptr));
+    log_error("cannot write sound file \"%s\": %s", name, sf_strerror(nullptr));
     return 0;
   }
   sf_command(writer->file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <zeal/base/log.h>
 #include <zeal/base/stop.h>
 #include <zeal/io/film_record.h>
 
@@ -69,7 +70,7 @@ std::string av_error_text(int err) {
 
 void film_fail(film* f, int err) {
   if (f->failed.exchange(1) != 0) return;
-  printf("ERROR: cannot write film \"%s\": %s\n", f->path.c_str(), av_error_text(err).c_str());
+  log_error("cannot write film \"%s\": %s", f->path.c_str(), av_error_text(err).c_str());
   fflush(stdout);
   if (f->stop != nullptr) stop_raise(f->stop, 1);
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zeal/base/log.h>
 #include <zeal/io/midi_platform.h>
 #include <zeal/io/sound_libraries.h>
 
@@ -87,7 +88,7 @@ void midi_io_commit(midi_io* io) {
       d->packet_list = static_cast<uint8_t*>(calloc(1, MIDI_LIST_BYTES));
       if (d->packet_list != nullptr)
         d->in_open = jack ? midi_jack_open_in(io, d) : midi_alsa_open_in(io, d);
-      if (!d->in_open) printf("WARNING: cannot make the MIDI destination \"%s\".\n", name);
+      if (!d->in_open) log_warning("cannot make the MIDI destination \"%s\".", name);
     }
     if (d->output && !d->out_open) {
       d->out_open = jack ? midi_jack_open_out(io, d) : midi_alsa_open_out(io, d);
@@ -95,11 +96,11 @@ void midi_io_commit(midi_io* io) {
           !midi_sender_start(&d->sender, jack ? midi_jack_send : midi_alsa_send, d)) {
         d->out_open = 0;
       }
-      if (!d->out_open) printf("WARNING: cannot make the MIDI source \"%s\".\n", name);
+      if (!d->out_open) log_warning("cannot make the MIDI source \"%s\".", name);
     }
   }
   if (jack && !midi_jack_activate(io)) {
-    printf("WARNING: cannot start the MIDI client.\n");
+    log_warning("cannot start the MIDI client.");
     for (int32_t i = 0; i < device_count(io); ++i) device_at(io, i)->in_open = 0;
   }
 }
@@ -115,7 +116,7 @@ void midi_device_out(midi_device* device, const midi_event_list* list) {
       int32_t n = midi_message_length(data[at]);
       if (n < 1 || n > 3 || at + n > length) break;
       if (!midi_sender_post(&device->sender, midi_packet_stamp(packet), data + at, n))
-        printf("WARNING: MIDI output queue full, message dropped.\n");
+        log_warning("MIDI output queue full, message dropped.");
       at += n;
     }
     packet = midi_packet_next(packet);

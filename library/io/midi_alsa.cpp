@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include <zeal/base/log.h>
 #include <zeal/io/midi_platform.h>
 
 namespace {
@@ -35,7 +36,7 @@ int midi_alsa_open_in(midi_io* io, midi_device* device) {
     device->platform_in = in;
     return 1;
   } catch (const RtMidiError& e) {
-    printf("WARNING: %s\n", e.what());
+    log_warning("%s", e.what());
     return 0;
   }
 }
@@ -47,7 +48,7 @@ int midi_alsa_open_out(midi_io* io, midi_device* device) {
     device->platform_out = out;
     return 1;
   } catch (const RtMidiError& e) {
-    printf("WARNING: %s\n", e.what());
+    log_warning("%s", e.what());
     return 0;
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include <zeal/base/log.h>
 #include <zeal/io/midi_platform.h>
 
 namespace {
@@ -42,6 +43,7 @@ void write_port(midi_device* d, jack_nframes_t frames) {
 }
 
 int process(jack_nframes_t frames, void* arg) {
+  log_realtime_scope realtime;
   auto* io = static_cast<midi_io*>(arg);
   int32_t count = array_count(&io->devices, sizeof(midi_device*));
   for (int32_t i = 0; i < count; ++i) {
@@ -80,7 +82,7 @@ void midi_jack_send(void* user, const uint8_t* bytes, int32_t length) {
   auto* device = static_cast<midi_device*>(user);
   auto* queue = static_cast<jack_ringbuffer_t*>(device->platform_queue);
   if (jack_ringbuffer_write_space(queue) < static_cast<size_t>(length) + 1) {
-    printf("WARNING: MIDI output queue full, message dropped.\n");
+    log_warning("MIDI output queue full, message dropped.");
     return;
   }
   // The reader takes a message only once all of its bytes are in.

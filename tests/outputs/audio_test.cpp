@@ -12,6 +12,7 @@
 
 #include <zeal/app/app.h>
 #include <zeal/app/app_steps.h>
+#include <zeal/base/log.h>
 #include <zeal/io/audio_devices.h>
 #include <zeal/io/avstream.h>
 
@@ -65,6 +66,7 @@ TEST(AudioCallback, WrongBlockSizeOrDefinedFrameWithoutCommitCompletesTheStream)
   define_only = true;
   testing::internal::CaptureStdout();
   EXPECT_EQ(d.block(), paComplete);
+  log_flush();  // said from inside the callback: queued, not printed
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "defined frame without corresponding commit!\n");
   EXPECT_TRUE(d.silent());
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <zeal/arch/opengl/image.h>
+#include <zeal/base/log.h>
 #include <zeal/base/stop.h>
 #include "stb_image_write.h"
 
@@ -90,7 +91,7 @@ void writer_main(frame_writer* w) {
     std::string why = write_file(w);
     hold.lock();
     if (!why.empty()) {
-      printf("ERROR: cannot write frame \"%s\": %s\n", w->name.c_str(), why.c_str());
+      log_error("cannot write frame \"%s\": %s", w->name.c_str(), why.c_str());
       fflush(stdout);
       w->failed = true;
       if (w->stop != nullptr) stop_raise(w->stop, 1);

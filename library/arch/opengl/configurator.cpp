@@ -14,6 +14,7 @@
 #include <zeal/arch/opengl/ui.h>
 #include <zeal/arch/opengl/ui_text.h>
 #include <zeal/arch/opengl/ui_widgets.h>
+#include <zeal/base/log.h>
 #include <zeal/base/thread.h>
 
 namespace {
@@ -182,7 +183,7 @@ int configurator_available() { return glut_is_initialized() && glut_configurator
 
 int configurator_run(const char* title, configurator_choices* choices) {
   if (!glut_is_initialized() || glut_configurator() != nullptr) {
-    printf("WARNING: no display for the configuration window\n");
+    log_warning("no display for the configuration window");
     return 0;
   }
   auto* c = static_cast<Configurator*>(calloc(1, sizeof(Configurator)));

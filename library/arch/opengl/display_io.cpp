@@ -11,6 +11,7 @@
 #include <zeal/arch/opengl/display_loop.h>
 #include <zeal/arch/opengl/platform_egl.h>
 #include <zeal/arch/opengl/platform_glut.h>
+#include <zeal/base/log.h>
 #include <zeal/base/stop.h>
 #include <zeal/base/thread.h>
 #include <zeal/io/avstream.h>
@@ -47,7 +48,7 @@ int is_own_device(const display_io* io, const display_device* device) {
 
 // Once, where a render begins: whether it draws on a GPU or in software.
 void report_renderer(const display_io* io) {
-  fprintf(stderr, "renderer: %s, OpenGL %s (%s)\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+  log_print(LOG_STDERR, LOG_INFORMATION, "renderer: %s, OpenGL %s (%s)", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
           reinterpret_cast<const char*>(glGetString(GL_VERSION)), io->platform->describe(io));
 }
 

@@ -10,6 +10,7 @@
 #include <zeal/arch/opengl/capture.h>
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/framebuffer_texture.h>
+#include <zeal/base/log.h>
 #include <zeal/base/perf.h>
 #include <zeal/base/stop.h>
 #include <zeal/base/thread.h>
@@ -35,11 +36,11 @@ void skip_frame(display_io_handle* handle) {
   display_io* io = handle->io;
   io->platform->present(handle);
   if (io->switch_attempts > 4)
-    printf("not calling display function, switching to %s mode [f: %d].\n",
+    log_info("not calling display function, switching to %s mode [f: %d].",
            io->device->fullscreen_wanted ? "fullscreen" : "windowed", io->switch_attempts);
   io->switch_attempts += 1;
   if (io->switch_attempts % 64 == 0) {
-    printf("trying to switch again\n");
+    log_info("trying to switch again");
     io->platform->toggle_fullscreen(handle);
   }
 }

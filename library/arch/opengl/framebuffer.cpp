@@ -7,6 +7,7 @@
 
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/trace.h>
+#include <zeal/base/log.h>
 
 static const char* const SOURCE = "library/arch/opengl/framebuffer";
 
@@ -78,7 +79,7 @@ void opengl_framebuffer_make(opengl_framebuffer* fb) {
   fb->hook = -1;
   fb->available = GLEW_ARB_framebuffer_object ? 1 : 0;
   if (!fb->available) {
-    printf("ERROR: FBO extension unavailable!\n");
+    log_error("FBO extension unavailable!");
     return;
   }
   frame_set_for_framebuffer(&fb->frame);
@@ -109,8 +110,8 @@ void opengl_framebuffer_make(opengl_framebuffer* fb) {
     fb->hook = display_frame_add_hooks(&fb->frame, hook_world_allocate, hook_world_free,
                                        hook_world_define, hook_world_commit);
   } else {
-    printf("%s\n", status == GL_FRAMEBUFFER_UNSUPPORTED ? "GL_FRAMEBUFFER_UNSUPPORTED" : "Other error");
-    printf("could not setup framebuffer extension.\n");
+    log_info("%s", status == GL_FRAMEBUFFER_UNSUPPORTED ? "GL_FRAMEBUFFER_UNSUPPORTED" : "Other error");
+    log_info("could not setup framebuffer extension.");
     fb->available = 0;
   }
   if (fb->renderbuffer != 0) {

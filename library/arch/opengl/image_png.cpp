@@ -7,12 +7,14 @@
 #include <memory>
 #include <vector>
 
+#include <zeal/base/log.h>
+
 namespace {
 
 constexpr size_t kSignatureBytes = 8;
 
 image refuse(const char* name, const char* reason) {
-  printf("WARNING: %s: %s\n", name != nullptr ? name : "image", reason);
+  log_warning("%s: %s", name != nullptr ? name : "image", reason);
   fflush(stdout);
   return image{};
 }

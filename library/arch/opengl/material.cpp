@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include <zeal/arch/opengl/trace.h>
+#include <zeal/base/log.h>
 
 static const char kSource[] = "library/arch/opengl/material";
 
@@ -12,16 +13,16 @@ static void use_program(material* m) {
   if (m->flags & MATERIAL_PROGRAM) {
     if (glUseProgram == nullptr) {
       m->flags &= ~MATERIAL_PROGRAM;
-      printf("ERROR: Shader not loaded, deactivating\n");
+      log_error("Shader not loaded, deactivating");
       return;
     }
     glUseProgram(m->program);
     GLenum error = glGetError();
     if (error == GL_INVALID_VALUE) {
       m->flags &= ~MATERIAL_PROGRAM;
-      printf("ERROR: Shader not loaded, deactivating\n");
+      log_error("Shader not loaded, deactivating");
     } else if (error != GL_NO_ERROR) {
-      printf("ERROR: %s:%d %s\n", kSource, 92, opengl_error_text(error));
+      log_error("%s:%d %s", kSource, 92, opengl_error_text(error));
     }
   } else if (glUseProgram != nullptr) {
     glUseProgram(0);

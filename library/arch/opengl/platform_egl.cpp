@@ -11,6 +11,7 @@
 
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/display_loop.h>
+#include <zeal/base/log.h>
 
 namespace {
 
@@ -284,7 +285,7 @@ int open_framebuffers(display_io* io, egl_target* t) {
     status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
   }
   if (status != GL_FRAMEBUFFER_COMPLETE || glGetError() != GL_NO_ERROR) {
-    printf("ERROR: no %dx%d framebuffer with %d samples to render into (status 0x%04x)\n", w, h,
+    log_error("no %dx%d framebuffer with %d samples to render into (status 0x%04x)", w, h,
            static_cast<int>(samples), static_cast<unsigned>(status));
     delete_target(t);
     return 0;
@@ -370,7 +371,7 @@ int egl_make_context(display_io* io, int32_t device) {
   auto* t = new egl_target;
   std::string why;
   if (!find_context(t, device, &why)) {
-    printf("ERROR: cannot render through EGL: %s\n", why.c_str());
+    log_error("cannot render through EGL: %s", why.c_str());
     delete t;
     return 0;
   }
@@ -379,7 +380,7 @@ int egl_make_context(display_io* io, int32_t device) {
   GLenum status = glewInit();
   if ((status != GLEW_OK && status != GLEW_ERROR_NO_GLX_DISPLAY) || glGenFramebuffers == nullptr ||
       glBlitFramebuffer == nullptr || glRenderbufferStorageMultisample == nullptr) {
-    printf("ERROR: cannot render through EGL: the context has no framebuffer objects (GLEW: %s)\n",
+    log_error("cannot render through EGL: the context has no framebuffer objects (GLEW: %s)",
            reinterpret_cast<const char*>(glewGetErrorString(status)));
     eglMakeCurrent(t->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(t->display, t->context);

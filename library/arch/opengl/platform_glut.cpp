@@ -11,6 +11,7 @@
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/display_loop.h>
 #include <zeal/arch/opengl/input.h>
+#include <zeal/base/log.h>
 #include <zeal/base/thread.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -44,10 +45,10 @@ int glut_initialize() {
   Display* probe = XOpenDisplay(nullptr);
   if (probe == nullptr) {
     const char* name = getenv("DISPLAY");
-    printf(
-        "ERROR: no X display could be opened (DISPLAY is %s%s%s); renders (--film, --diskwriter) "
+    log_error(
+        "no X display could be opened (DISPLAY is %s%s%s); renders (--film, --diskwriter) "
         "need none, but to play without a screen, start the program under a virtual X server, "
-        "for example: xvfb-run -a -s \"-screen 0 1920x1080x24\" PROGRAM [ARGUMENTS]\n",
+        "for example: xvfb-run -a -s \"-screen 0 1920x1080x24\" PROGRAM [ARGUMENTS]",
         name ? "\"" : "", name ? name : "not set", name ? "\"" : "");
     return 0;
   }
@@ -103,10 +104,10 @@ void send_key(int32_t code, unsigned char key) {
 void report_glew() {
   GLenum status = glewInit();
   if (status != GLEW_OK) {
-    fprintf(stderr, "Error: %s\n", reinterpret_cast<const char*>(glewGetErrorString(status)));
-    printf("Status: GLEW %s Failed\n", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
+    log_print(LOG_STDERR, LOG_INFORMATION, "Error: %s", reinterpret_cast<const char*>(glewGetErrorString(status)));
+    log_info("Status: GLEW %s Failed", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
   } else {
-    printf("Status: Using GLEW %s\n", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
+    log_info("Status: Using GLEW %s", reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
   }
 }
 
@@ -122,13 +123,10 @@ int display_choose_game_mode(int32_t width, int32_t height, int32_t screen_width
   for (int i = 0; i < count; ++i) {
     char mode[64];
     snprintf(mode, sizeof(mode), "%dx%d:%d", sizes[i][0], sizes[i][1], 32);
-    printf("trying out: %s", mode);
     glutGameModeString(mode);
-    if (glutGameModeGet(GLUT_GAME_MODE_POSSIBLE)) {
-      printf(".. ok\n");
-      return i;
-    }
-    printf(".. ko\n");
+    bool possible = glutGameModeGet(GLUT_GAME_MODE_POSSIBLE) != 0;
+    log_info("trying out: %s.. %s", mode, possible ? "ok" : "ko");
+    if (possible) return i;
   }
   return -1;
 }
@@ -146,7 +144,7 @@ void glut_make_window(display_io_handle* handle, int fullscreen) {
     io->window = glutCreateWindow(handle->title);
     device->fullscreen_wanted = 0;
     if (io->window <= 0) {
-      fprintf(stderr, "Error: could not open window\n");
+      log_print(LOG_STDERR, LOG_INFORMATION, "Error: could not open window");
       my_exit(io);
       return;
     }
@@ -162,7 +160,7 @@ void glut_make_window(display_io_handle* handle, int fullscreen) {
   glGetIntegerv(GL_GREEN_BITS, &io->green_bits);
   glGetIntegerv(GL_BLUE_BITS, &io->blue_bits);
   if (io->green_bits < 8)
-    printf("WARNING: bpp is %d/%d/%d.\n", io->red_bits, io->green_bits, io->blue_bits);
+    log_warning("bpp is %d/%d/%d.", io->red_bits, io->green_bits, io->blue_bits);
 
   glutSpecialFunc(nullptr);
   glutReshapeFunc(glut_reshape_cb);
@@ -194,11 +192,11 @@ void glut_delete_window(display_io_handle* handle, int leaving_game_mode) {
 void glut_toggle_fullscreen(display_io_handle* handle) {
   int to_window = glutGameModeGet(GLUT_GAME_MODE_ACTIVE) != 0;
   if (to_window) {
-    printf("switching to windowed mode\n");
+    log_info("switching to windowed mode");
     glut_delete_window(handle, 1);
     glut_make_window(handle, 0);
   } else {
-    printf("switching to fullscreen mode\n");
+    log_info("switching to fullscreen mode");
     glut_delete_window(handle, 0);
     glut_make_window(handle, 1);
   }

@@ -10,6 +10,7 @@
 
 #include <zeal/arch/opengl/image.h>
 #include <zeal/arch/opengl/trace.h>
+#include <zeal/base/log.h>
 
 static const char* const SOURCE = "library/arch/opengl/texture";
 
@@ -65,7 +66,7 @@ void private_texture_define_with_format(texture* t, uint32_t flags, int32_t unit
     t->storage_depth = storage_size(t->depth);
     uint32_t target = t->depth ? GL_TEXTURE_3D : t->height ? GL_TEXTURE_2D : GL_TEXTURE_1D;
     if (t->bound && target != t->target) {
-      printf("Target cannot change for a given texture id\n");
+      log_info("Target cannot change for a given texture id");
       texture_delete(t);
       return;
     }
@@ -100,7 +101,7 @@ void private_texture_define_with_format(texture* t, uint32_t flags, int32_t unit
     }
     // Read here rather than in the error check: a refused size unmakes the texture.
     GLenum error = glGetError();
-    if (error != GL_NO_ERROR) printf("ERROR: %s:%d %s\n", SOURCE, line, opengl_error_text(error));
+    if (error != GL_NO_ERROR) log_error("%s:%d %s", SOURCE, line, opengl_error_text(error));
     t->has_image = 1;
     if (error == GL_INVALID_VALUE) {
       texture_delete(t);
@@ -239,7 +240,7 @@ void texture_defparticle(texture* t, int32_t n) {
 
 void texture_bind(texture* t) {
   if (!t->made || !t->has_image) {
-    printf("texture is undefined\n");
+    log_info("texture is undefined");
     return;
   }
   glActiveTexture(t->unit);

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <zeal/base/log.h>
+
 const char* opengl_error_text(uint32_t error) {
   switch (error) {
     case GL_INVALID_ENUM: return "GL_INVALID_ENUM: GLenum argument out of range.";
@@ -22,7 +24,7 @@ const char* opengl_error_text(uint32_t error) {
 void opengl_trace(const char* source, int line, const char* format, ...) {
   GLenum error = glGetError();
   if (error == GL_NO_ERROR) return;
-  printf("ERROR: %s:%d %s\n", source, line, opengl_error_text(error));
+  log_error("%s:%d %s", source, line, opengl_error_text(error));
   if (format != nullptr) {
     va_list arguments;
     va_start(arguments, format);

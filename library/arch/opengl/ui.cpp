@@ -9,6 +9,7 @@
 #include <zeal/arch/opengl/display.h>
 #include <zeal/arch/opengl/input.h>
 #include <zeal/arch/opengl/trace.h>
+#include <zeal/base/log.h>
 
 static const char* const SOURCE = "library/arch/opengl/ui";
 
@@ -111,7 +112,7 @@ void ui_define(ui* u, display_frame* frame) {
     glEnable(GL_MULTISAMPLE);
     GLenum error = glGetError();
     if (error != GL_NO_ERROR) {
-      printf("ERROR: %s:%d %s\n", SOURCE, 496, opengl_error_text(error));
+      log_error("%s:%d %s", SOURCE, 496, opengl_error_text(error));
       u->multisample = 0;
     }
   }
