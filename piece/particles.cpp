@@ -216,16 +216,87 @@ inline void integrate(ps_particle* p) {
     kill(p);
 }
 
+#ifdef __SSE2__
+// Four particles side by side, one per lane: each lane does what the code
+// for one particle does, operation for operation and in its order (the
+// attractors' pulls added one by one, the lift, the step), so every number
+// is bit for bit the same; only live lanes are written back.
+void step_four(ps_particle* q, int live, const ps_attractor* a, int attractors, float lift) {
+  auto lanes = [q](float ps_particle::*field) {
+    return _mm_setr_ps(q[0].*field, q[1].*field, q[2].*field, q[3].*field);
+  };
+  auto lanes4 = [q](vec4 ps_particle::*v, float vec4::*c) {
+    return _mm_setr_ps(q[0].*v.*c, q[1].*v.*c, q[2].*v.*c, q[3].*v.*c);
+  };
+  const __m128 px = lanes4(&ps_particle::position, &vec4::x), py = lanes4(&ps_particle::position, &vec4::y),
+               pz = lanes4(&ps_particle::position, &vec4::z);
+  const __m128 qx = lanes4(&ps_particle::previous, &vec4::x), qy = lanes4(&ps_particle::previous, &vec4::y),
+               qz = lanes4(&ps_particle::previous, &vec4::z);
+  __m128 fx = lanes4(&ps_particle::force, &vec4::x), fy = lanes4(&ps_particle::force, &vec4::y),
+         fz = lanes4(&ps_particle::force, &vec4::z);
+  const __m128 core = _mm_set1_ps(CORE_RADIUS), sign = _mm_set1_ps(-0.0f);
+  for (int j = 0; j < attractors; ++j) {
+    __m128 dx = _mm_sub_ps(px, _mm_set1_ps(a[j].position.x));
+    __m128 dy = _mm_sub_ps(py, _mm_set1_ps(a[j].position.y));
+    __m128 dz = _mm_sub_ps(pz, _mm_set1_ps(a[j].position.z));
+    __m128 r2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+    __m128 r = _mm_sqrt_ps(r2);
+    __m128 r3 = _mm_mul_ps(_mm_mul_ps(r, r), r);
+    __m128 gravity = _mm_and_ps(_mm_cmpge_ps(r, core), _mm_set1_ps(a[j].gravity));
+    __m128 k = _mm_div_ps(_mm_sub_ps(_mm_mul_ps(r, _mm_set1_ps(a[j].spread)), gravity), r3);
+    __m128 w = _mm_div_ps(_mm_set1_ps(-a[j].swirl), r3);
+    fx = _mm_add_ps(fx, _mm_add_ps(_mm_mul_ps(dy, w), _mm_mul_ps(dx, k)));
+    fy = _mm_add_ps(fy, _mm_add_ps(_mm_mul_ps(_mm_xor_ps(dx, sign), w), _mm_mul_ps(dy, k)));
+    fz = _mm_add_ps(fz, _mm_mul_ps(dz, k));
+  }
+  fz = _mm_add_ps(fz, _mm_set1_ps(lift));
+  const __m128 m = _mm_div_ps(_mm_set1_ps(1.0f), lanes(&ps_particle::mass));
+  auto verlet4 = [m](__m128 p, __m128 q, __m128 f) {
+    __m128 sum = _mm_add_ps(_mm_mul_ps(p, _mm_set1_ps(0.0078125f)), _mm_mul_ps(f, m));
+    return _mm_mul_ps(_mm_sub_ps(sum, _mm_mul_ps(q, _mm_set1_ps(0.00390625f))), _mm_set1_ps(256.0f));
+  };
+  const __m128 nx = verlet4(px, qx, fx), ny = verlet4(py, qy, fy), nz = verlet4(pz, qz, fz);
+  const __m128 eighth = _mm_set1_ps(0.03125f);
+  const __m128 vx = _mm_mul_ps(_mm_sub_ps(nx, qx), eighth), vy = _mm_mul_ps(_mm_sub_ps(ny, qy), eighth),
+               vz = _mm_mul_ps(_mm_sub_ps(nz, qz), eighth);
+  auto square = [](__m128 x, __m128 y, __m128 z) {
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z));
+  };
+  int far = _mm_movemask_ps(_mm_cmpgt_ps(square(nx, ny, nz), _mm_set1_ps(PS_FAR_SQUARED)));
+  int fast = _mm_movemask_ps(_mm_cmpgt_ps(square(vx, vy, vz), _mm_set1_ps(PS_FAST_SQUARED)));
+  alignas(16) float o[9][4];
+  const __m128 out[9] = {nx, ny, nz, vx, vy, vz, px, py, pz};
+  for (int k = 0; k < 9; ++k) _mm_store_ps(o[k], out[k]);
+  for (int l = 0; l < 4; ++l) {
+    if (!(live >> l & 1)) continue;
+    ps_particle* p = &q[l];
+    p->velocity.x = o[3][l], p->velocity.y = o[4][l], p->velocity.z = o[5][l];
+    p->previous.x = o[6][l], p->previous.y = o[7][l], p->previous.z = o[8][l];
+    p->position.x = o[0][l], p->position.y = o[1][l], p->position.z = o[2][l];
+    p->force = vec4{0, 0, 0, 0};
+    if ((far | fast) >> l & 1) kill(p);
+  }
+}
+#endif
+
 // One fixed step. Particles do not act on each other, so forces, lift and
 // integration run in one pass per particle with the same results as three
 // passes over the whole cloud.
 void step(ParticleSystem* s, int active, int attractors, float t, float lift) {
+  int i = 0;
 #ifdef __SSE2__
   const attractor_lanes a = lanes_of(s->attractors);
+  const __m128 oldest = _mm_set1_ps(t - PS_LIFE_MS);
+  for (; i + 4 <= active; i += 4) {
+    ps_particle* q = &s->particles[i];
+    __m128 birth = _mm_setr_ps(q[0].birth_ms, q[1].birth_ms, q[2].birth_ms, q[3].birth_ms);
+    int live = _mm_movemask_ps(_mm_cmpgt_ps(birth, oldest));
+    if (live != 0) step_four(q, live, s->attractors, attractors, lift);
+  }
 #else
   const ps_attractor* a = s->attractors;
 #endif
-  for (int i = 0; i < active; ++i) {
+  for (; i < active; ++i) {
     ps_particle* p = &s->particles[i];
     if (!alive_at(p, t)) continue;
     add_attractor_forces(&p->force, &p->position, a, attractors);
@@ -363,23 +434,37 @@ void ParticleSystem_update(ParticleSystem* s, const controls* c, prng* g, int32_
   }
 }
 
+namespace {
+
 // The palette's first row holds the decoder's bytes red, green, blue, alpha;
 // read as one little-endian word, its low byte (red) becomes the blue output.
-static vec4 palette_colour(const image* palette, float colour_index, float* a) {
-  int ci = static_cast<int>(colour_index);
-  if (ci >= 0 && palette != nullptr && palette->kind == IMAGE_KIND_U8 &&
-      palette->pixels != nullptr && palette->width >= 1 && palette->height >= 1) {
-    uint32_t p = static_cast<const uint32_t*>(palette->pixels)[ci % palette->width];
-    *a = 0.3f;
-    return vec4{static_cast<float>((p >> 16) & 255) * 0.003921569f,
-                static_cast<float>((p >> 8) & 255) * 0.003921569f,
-                static_cast<float>(p & 255) * 0.003921569f, 0};
-  }
-  *a = 1.0f;
-  return vec4{0.72f, 0.36f, 0.15f, 0};
-}
+// Without a usable palette, or for a particle without an index, the default
+// colour.
+struct palette_row {
+  const uint32_t* words = nullptr;
+  int32_t width = 0;
 
-namespace {
+  explicit palette_row(const image* palette) {
+    if (palette != nullptr && palette->kind == IMAGE_KIND_U8 && palette->pixels != nullptr &&
+        palette->width >= 1 && palette->height >= 1) {
+      words = static_cast<const uint32_t*>(palette->pixels);
+      width = palette->width;
+    }
+  }
+
+  vec4 colour(float colour_index, float* a) const {
+    int ci = static_cast<int>(colour_index);
+    if (ci >= 0 && words != nullptr) {
+      uint32_t p = words[ci % width];
+      *a = 0.3f;
+      return vec4{static_cast<float>((p >> 16) & 255) * 0.003921569f,
+                  static_cast<float>((p >> 8) & 255) * 0.003921569f,
+                  static_cast<float>(p & 255) * 0.003921569f, 0};
+    }
+    *a = 1.0f;
+    return vec4{0.72f, 0.36f, 0.15f, 0};
+  }
+};
 
 // Where the quads go: the separate arrays the tests read, or the packed
 // array the draw reads (texture s, t; colour; normal; position x, y, z), so
@@ -434,6 +519,7 @@ int32_t write_quads(ParticleSystem* s, Quads out, const image* palette, double d
   const float s0 = lo * ts, s1 = hi * ts, t0 = lo * tt, t1 = hi * tt;
   const float st[4][2] = {{s0, t0}, {s1, t0}, {s1, t1}, {s0, t1}};
   double oldest = T - PS_LIFE_MS;
+  const palette_row row(palette);
 
   // The colour pass decides which particles are drawn (and kills the rest);
   // positions and texture coordinates then follow for the survivors in the
@@ -446,7 +532,7 @@ int32_t write_quads(ParticleSystem* s, Quads out, const image* palette, double d
     vec4 colour{};
     if (out.decides()) {
       float alpha;
-      colour = palette_colour(palette, p->colour_index, &alpha);
+      colour = row.colour(p->colour_index, &alpha);
       float f = static_cast<float>((T - p->birth_ms) / PS_LIFE_MS);
       float e = f > 0 ? 1.0f - 2.0f * (f < 1.0f ? f : 1.0f) : 1.0f;
       if (e < 0) {
