@@ -555,7 +555,21 @@ void reverb_process(reverb* r, float* left, float* right) {
     }
     for (int j = 0; j < REVERB_MOD_TAPS; j += 4) {
       run4(REVERB_FIXED_TAPS + j, k0, k1, &lengths[0][j], REVERB_MOD_TAPS, write);
-      for (int32_t k = k0; k < k1; ++k) {
+      int32_t k = k0;
+      // Four samples at a time: the values turned to one vector per tap.
+      for (; k + 4 <= k1; k += 4) {
+        __m128 v0 = _mm_load_ps(values[k]), v1 = _mm_load_ps(values[k + 1]);
+        __m128 v2 = _mm_load_ps(values[k + 2]), v3 = _mm_load_ps(values[k + 3]);
+        _MM_TRANSPOSE4_PS(v0, v1, v2, v3);
+        __m128 sum = _mm_loadu_ps(more + k);
+        if (j == 0)
+          _mm_storeu_ps(first_mod + k, v0);
+        else
+          sum = _mm_add_ps(sum, v0);
+        sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(sum, v1), v2), v3);
+        _mm_storeu_ps(more + k, sum);
+      }
+      for (; k < k1; ++k) {
         float sum = j == 0 ? more[k] : more[k] + values[k][0];
         if (j == 0) first_mod[k] = values[k][0];
         sum = sum + values[k][1];
