@@ -299,6 +299,44 @@ inline __m128 heads4_read(heads4& h, const float* const buffer[4], __m128i lengt
   return y;
 }
 
+// Four samples of every lane's head at once, where that is plain: each
+// head's fraction is the one its coefficient was made for, and its next four
+// positions p + 1 .. p + 4 lie within the buffer and within p's binade, so
+// each step of one is exact and keeps the fraction. The four reads of a lane
+// are then consecutive samples, loaded together. Writes the values made to
+// y and moves h on; false, leaving h as it is, where a lane is not plain.
+[[gnu::always_inline]] inline bool heads4_read4(heads4& h, const float* const buffer[4], __m128 lengthf,
+                                                __m128 y[4]) {
+  __m128i i = _mm_cvttps_epi32(h.p);
+  __m128 f = _mm_sub_ps(h.p, _mm_cvtepi32_ps(i));
+  __m128 last = _mm_add_ps(h.p, _mm_set1_ps(4.0f));
+  __m128i plain = _mm_and_si128(_mm_castps_si128(h.known), _mm_cmpeq_epi32(_mm_castps_si128(f), h.bits));
+  plain = _mm_and_si128(plain, _mm_castps_si128(_mm_cmplt_ps(last, lengthf)));
+  plain = _mm_and_si128(plain, _mm_cmpeq_epi32(_mm_srli_epi32(_mm_castps_si128(h.p), 23),
+                                               _mm_srli_epi32(_mm_castps_si128(last), 23)));
+  if (_mm_movemask_ps(_mm_castsi128_ps(plain)) != 15) return false;
+  // p >= 8 here (its binade holds p + 4), so the first read is in the buffer.
+  alignas(16) int32_t at[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(at),
+                  _mm_sub_epi32(_mm_sub_epi32(i, _mm_set1_epi32(1)), _mm_castps_si128(h.ge)));
+  __m128 x0 = _mm_loadu_ps(buffer[0] + at[0]), x1 = _mm_loadu_ps(buffer[1] + at[1]);
+  __m128 x2 = _mm_loadu_ps(buffer[2] + at[2]), x3 = _mm_loadu_ps(buffer[3] + at[3]);
+  _MM_TRANSPOSE4_PS(x0, x1, x2, x3);
+  const __m128 x[4] = {x0, x1, x2, x3};
+  __m128 last_x = h.x1, last_y = h.y1;
+#pragma GCC unroll 4
+  for (int s = 0; s < 4; ++s) {
+    __m128 qx = _mm_mul_ps(h.q, x[s]), qy = _mm_mul_ps(h.q, last_y);
+    last_y = blend(h.ge, _mm_sub_ps(_mm_add_ps(qx, last_x), qy), _mm_add_ps(_mm_sub_ps(last_x, qy), qx));
+    last_x = x[s];
+    y[s] = last_y;
+  }
+  h.p = last;
+  h.x1 = last_x;
+  h.y1 = last_y;
+  return true;
+}
+
 }  // namespace
 
 // tap_run for four distinct taps at once, one per lane, each lane taking the
@@ -349,7 +387,8 @@ void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const f
   __m128i vactive = ints(active), vfade = ints(fade), vwrite = ints(writes);
   const __m128i fade_end = _mm_set1_epi32(REVERB_FADE);
   const __m128 all = _mm_castsi128_ps(_mm_set1_epi32(-1)), zero = _mm_setzero_ps();
-  for (int32_t k = k0; k < k1; ++k) {
+  // One sample, lane by lane as tap_run takes it.
+  auto step = [&](int32_t k) {
     __m128 fading = _mm_castsi128_ps(_mm_cmplt_epi32(vfade, fade_end));
     int fading_lanes = _mm_movemask_ps(fading);
     __m128 y = heads4_read<true>(hb, buffer, vlength, vlengthf, all);
@@ -377,7 +416,7 @@ void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const f
     __m128 watching = _mm_castsi128_ps(_mm_cmpgt_epi32(vfade, fade_end));
     // Every lane below 65 counts on: the fading ones, and 64 becomes 65.
     vfade = _mm_sub_epi32(vfade, _mm_cmplt_epi32(vfade, _mm_set1_epi32(REVERB_FADE + 1)));
-    if (fading_lanes == 15) continue;
+    if (fading_lanes == 15) return;
     // Settled lanes past their first sample: a new length starts a crossfade.
     __m128 want = _mm_loadu_ps(target + k * stride);
     want = blend(_mm_cmpgt_ps(want, vlimit), vlimit, want);
@@ -407,6 +446,69 @@ void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const f
       vactive = blend(ji, _mm_sub_epi32(_mm_set1_epi32(1), a_index), vactive);
       vfade = _mm_andnot_si128(ji, vfade);
     }
+  };
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)), tiny = _mm_set1_ps(1e-6f);
+  int32_t k = k0;
+  while (k < k1) {
+    // Four samples at once where every lane fades between two heads through
+    // them, or every lane is settled and keeps its length through them.
+    if (k1 - k >= 4) {
+      __m128 yb[4], ya[4];
+      if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(vfade, _mm_set1_epi32(REVERB_FADE - 3)))) == 15 &&
+          !_mm_movemask_ps(_mm_castsi128_ps(vactive))) {
+        heads4 nb = hb;
+        if (heads4_read4(nb, buffer, vlengthf, yb) && heads4_read4(ha, buffer, vlengthf, ya)) {
+          hb = nb;
+          alignas(16) int32_t from[4];
+          _mm_store_si128(reinterpret_cast<__m128i*>(from), vfade);
+          __m128 w0 = _mm_loadu_ps(w[0] + from[0]), w1 = _mm_loadu_ps(w[1] + from[1]);
+          __m128 w2 = _mm_loadu_ps(w[2] + from[2]), w3 = _mm_loadu_ps(w[3] + from[3]);
+          _MM_TRANSPOSE4_PS(w0, w1, w2, w3);
+          const __m128 weight[4] = {w0, w1, w2, w3};
+#pragma GCC unroll 4
+          for (int s = 0; s < 4; ++s) {
+            __m128 value = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(yb[s], ya[s]), weight[s]), ya[s]);
+            _mm_storeu_ps(values[k + s], _mm_mul_ps(value, vgain));
+          }
+          vfade = _mm_add_epi32(vfade, _mm_set1_epi32(4));
+          vwrite = _mm_add_epi32(vwrite, _mm_set1_epi32(4));
+          vwrite = _mm_sub_epi32(vwrite, _mm_andnot_si128(_mm_cmpgt_epi32(vlength, vwrite), vlength));
+          k += 4;
+          continue;
+        }
+      } else if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(vfade, fade_end))) == 15) {
+        __m128 p0 = hb.p;
+        heads4 nb = hb;
+        if (heads4_read4(nb, buffer, vlengthf, yb)) {
+          // The positions each sample would compare with head b, moved on.
+          __m128i at = vwrite;
+          __m128 jump = _mm_setzero_ps();
+#pragma GCC unroll 4
+          for (int s = 0; s < 4; ++s) {
+            __m128 want = _mm_loadu_ps(target + (k + s) * stride);
+            want = blend(_mm_cmpgt_ps(want, vlimit), vlimit, want);
+            want = blend(_mm_cmplt_ps(want, zero), zero, want);
+            __m128 position = _mm_sub_ps(_mm_cvtepi32_ps(_mm_add_epi32(at, vlength)), want);
+            position = blend(_mm_cmpge_ps(position, vlengthf), _mm_sub_ps(position, vlengthf), position);
+            __m128 head = _mm_add_ps(p0, _mm_set1_ps((float)(s + 1)));
+            __m128 d = _mm_and_ps(_mm_sub_ps(position, head), magnitude);
+            __m128 m = _mm_max_ps(_mm_and_ps(position, magnitude), _mm_and_ps(head, magnitude));
+            jump = _mm_or_ps(jump, _mm_and_ps(_mm_cmpgt_ps(d, tiny), _mm_cmpgt_ps(d, _mm_mul_ps(tiny, m))));
+            at = _mm_add_epi32(at, _mm_set1_epi32(1));
+            at = _mm_and_si128(_mm_cmpgt_epi32(vlength, at), at);
+          }
+          if (!_mm_movemask_ps(jump)) {
+            hb = nb;
+            for (int s = 0; s < 4; ++s) _mm_storeu_ps(values[k + s], _mm_mul_ps(yb[s], vgain));
+            vwrite = at;
+            k += 4;
+            continue;
+          }
+        }
+      }
+    }
+    step(k);
+    ++k;
   }
   _mm_store_ps(pa, ha.p), _mm_store_ps(xa, ha.x1), _mm_store_ps(ya, ha.y1), _mm_store_ps(qa, ha.q);
   _mm_store_ps(pb, hb.p), _mm_store_ps(xb, hb.x1), _mm_store_ps(yb, hb.y1), _mm_store_ps(qb, hb.q);
