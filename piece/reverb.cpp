@@ -625,12 +625,18 @@ void reverb_process(reverb* r, float* left, float* right) {
   smoother_fill(&r->dry, r->target_dry, dry);
   smoother_fill(&r->feedback, r->target_feedback, feedback);
   float least = taps[REVERB_FIXED_TAPS].target, most = least;
+  // The lengths change only where modulate runs: kept at hand in between.
+  float current[REVERB_MOD_TAPS];
+  for (int j = 0; j < REVERB_MOD_TAPS; ++j) current[j] = taps[REVERB_FIXED_TAPS + j].target;
   for (int k = 0; k < kBlock; ++k) {
     all_open &= g[k] > 0.0f;
     int fresh = k == 0;
-    if (r->modulation_counter % 32 == 0) modulate(r), fresh = 1;
+    if (r->modulation_counter % 32 == 0) {
+      modulate(r), fresh = 1;
+      for (int j = 0; j < REVERB_MOD_TAPS; ++j) current[j] = taps[REVERB_FIXED_TAPS + j].target;
+    }
     r->modulation_counter = (r->modulation_counter + 1) % 32;
-    for (int j = 0; j < REVERB_MOD_TAPS; ++j) lengths[k][j] = taps[REVERB_FIXED_TAPS + j].target;
+    memcpy(lengths[k], current, sizeof current);
     if (fresh)
       for (int j = 0; j < REVERB_MOD_TAPS; ++j) {
         least = lengths[k][j] < least ? lengths[k][j] : least;
