@@ -304,7 +304,9 @@ inline __m128 heads4_read(heads4& h, const float* const buffer[4], __m128i lengt
 // positions p + 1 .. p + 4 lie within the buffer and within p's binade, so
 // each step of one is exact and keeps the fraction. The four reads of a lane
 // are then consecutive samples, loaded together. Writes the values made to
-// y and moves h on; false, leaving h as it is, where a lane is not plain.
+// y and moves h on by the first kTake of them; false, leaving h as it is,
+// where a lane is not plain.
+template <int kTake = 4>
 [[gnu::always_inline]] inline bool heads4_read4(heads4& h, const float* const buffer[4], __m128 lengthf,
                                                 __m128 y[4]) {
   __m128i i = _mm_cvttps_epi32(h.p);
@@ -331,9 +333,10 @@ inline __m128 heads4_read(heads4& h, const float* const buffer[4], __m128i lengt
     last_x = x[s];
     y[s] = last_y;
   }
-  h.p = last;
-  h.x1 = last_x;
-  h.y1 = last_y;
+  // p + kTake is exact, as p + 4 is.
+  h.p = kTake == 4 ? last : _mm_add_ps(h.p, _mm_set1_ps((float)kTake));
+  h.x1 = x[kTake - 1];
+  h.y1 = y[kTake - 1];
   return true;
 }
 
@@ -474,6 +477,30 @@ void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const f
           vwrite = _mm_add_epi32(vwrite, _mm_set1_epi32(4));
           vwrite = _mm_sub_epi32(vwrite, _mm_andnot_si128(_mm_cmpgt_epi32(vlength, vwrite), vlength));
           k += 4;
+          continue;
+        }
+      } else if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(vfade, _mm_set1_epi32(REVERB_FADE - 1)))) == 15 &&
+                 !_mm_movemask_ps(_mm_castsi128_ps(vactive))) {
+        // Every lane fades through the next two or three samples at least.
+        const bool three =
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(vfade, _mm_set1_epi32(REVERB_FADE - 2)))) == 15;
+        heads4 nb = hb, na = ha;
+        if (three ? heads4_read4<3>(nb, buffer, vlengthf, yb) && heads4_read4<3>(na, buffer, vlengthf, ya)
+                  : heads4_read4<2>(nb, buffer, vlengthf, yb) && heads4_read4<2>(na, buffer, vlengthf, ya)) {
+          hb = nb;
+          ha = na;
+          const int n = three ? 3 : 2;
+          alignas(16) int32_t from[4];
+          _mm_store_si128(reinterpret_cast<__m128i*>(from), vfade);
+          for (int s = 0; s < n; ++s) {
+            __m128 weight = _mm_set_ps(w[3][from[3] + s], w[2][from[2] + s], w[1][from[1] + s], w[0][from[0] + s]);
+            __m128 value = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(yb[s], ya[s]), weight), ya[s]);
+            _mm_storeu_ps(values[k + s], _mm_mul_ps(value, vgain));
+          }
+          vfade = _mm_add_epi32(vfade, _mm_set1_epi32(n));
+          vwrite = _mm_add_epi32(vwrite, _mm_set1_epi32(n));
+          vwrite = _mm_sub_epi32(vwrite, _mm_andnot_si128(_mm_cmpgt_epi32(vlength, vwrite), vlength));
+          k += n;
           continue;
         }
       } else if (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(vfade, fade_end))) == 15) {
