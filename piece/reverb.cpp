@@ -733,28 +733,35 @@ void reverb_process(reverb* r, float* left, float* right) {
       tap_run<true>(&taps[i], k0, k1, &fixed_lengths[i], 0, write, i % 2 ? wet_r : wet_l);
   };
 #endif
-  auto write_sample = [&](int k) {
+  // The filters and the write index come by reference, so that a whole
+  // block can keep them in locals: the buffer's stores might otherwise alias
+  // the records' fields and make every sample reload them.
+  auto write_sample = [&](int k, biquad& high_pass, biquad& low_shelf, biquad& high_shelf, int32_t& write) {
     float sum_mod = first_mod[k];
     if (g[k] > 0.0f) sum_mod = sum_mod + g[k] * g[k] * more[k];
-    float h = biquad_run(&r->high_pass, sum_mod + 1e-20f);
+    float h = biquad_run(&high_pass, sum_mod + 1e-20f);
     float f = feedback[k] > 0.0f ? (1.0f - 0.7f * (g[k] * g[k])) * feedback[k] * h : 0.0f;
     float mono = 0.5f * (left[k] + right[k]);
-    buffer[r->write] = biquad_run(&r->high_shelf, biquad_run(&r->low_shelf, mono + f + 1e-20f) + 1e-20f);
-    r->write += 1;
-    if (r->write >= length) r->write = 0;
+    buffer[write] = biquad_run(&high_shelf, biquad_run(&low_shelf, mono + f + 1e-20f) + 1e-20f);
+    write += 1;
+    if (write >= length) write = 0;
   };
 
   if (all_open && least >= kRunMargin && most <= (float)length - kRunMargin && block_is_clear(r, REVERB_FIXED_TAPS, REVERB_TAPS - 1, 1, 0.0f) &&
       block_is_clear(r, 0, fixed_used - 1, 0, 2.0f)) {
     run_modulated(0, kBlock, write0);
-    for (int k = 0; k < kBlock; ++k) write_sample(k);
+    biquad high_pass = r->high_pass, low_shelf = r->low_shelf, high_shelf = r->high_shelf;
+    int32_t write = r->write;
+    for (int k = 0; k < kBlock; ++k) write_sample(k, high_pass, low_shelf, high_shelf, write);
+    r->high_pass = high_pass, r->low_shelf = low_shelf, r->high_shelf = high_shelf;
+    r->write = write;
     run_fixed(0, kBlock, write0);
   } else {
     for (int k = 0; k < kBlock; ++k) {
       int32_t write = r->write;
       run_modulated(k, k + 1, write);
       run_fixed(k, k + 1, write);
-      write_sample(k);
+      write_sample(k, r->high_pass, r->low_shelf, r->high_shelf, r->write);
     }
   }
   for (int k = 0; k < kBlock; ++k) {
