@@ -262,10 +262,10 @@ inline __m128 heads4_read(heads4& h, const float* const buffer[4], __m128i lengt
   __m128i i = _mm_cvttps_epi32(h.p);
   __m128 f = _mm_sub_ps(h.p, _mm_cvtepi32_ps(i));
   __m128i bits = _mm_castps_si128(f);
-  __m128 stale = _mm_or_ps(_mm_castsi128_ps(_mm_xor_si128(_mm_cmpeq_epi32(bits, h.bits), _mm_set1_epi32(-1))),
-                           _mm_xor_ps(h.known, _mm_castsi128_ps(_mm_set1_epi32(-1))));
-  if (!kAll) stale = _mm_and_ps(stale, use);
-  if (_mm_movemask_ps(stale)) [[unlikely]] {
+  // Lanes whose coefficient is set and for this fraction.
+  __m128 kept = _mm_and_ps(h.known, _mm_castsi128_ps(_mm_cmpeq_epi32(bits, h.bits)));
+  if (kAll ? _mm_movemask_ps(kept) != 15 : _mm_movemask_ps(_mm_andnot_ps(kept, use)) != 0) [[unlikely]] {
+    __m128 stale = _mm_andnot_ps(kept, kAll ? _mm_castsi128_ps(_mm_set1_epi32(-1)) : use);
     const __m128 one = _mm_set1_ps(1.0f);
     __m128 ge = _mm_cmpge_ps(f, _mm_set1_ps(0.3f));
     __m128 near = _mm_div_ps(_mm_sub_ps(one, f), _mm_add_ps(one, f));
