@@ -345,8 +345,9 @@ template <int kTake = 4>
 // tap_run for four distinct taps at once, one per lane, each lane taking the
 // very steps (and roundings) tap_run takes for its tap. Lane l's length at
 // sample k is target[k * stride + l]; its value times its gain goes to
-// values[k][l]. The taps' crossfades start and end together as long as their
-// lengths change together, so the lanes mostly share their path.
+// values[k][l]. The taps drift apart in their fades (a small change of
+// length is no jump), so a sample is taken lane by lane with masks, and
+// stretches that need no more run several samples at once.
 void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const float* target, int stride,
                       int32_t write, float (*values)[4]) {
   alignas(16) float pa[4], pb[4], gain[4], limit[4], lengthf[4];
