@@ -252,6 +252,23 @@ void pipe_process(pipe_group* p, float* out) {
     }
     p->playing = n == 0 ? playing : PIPE_VOICES - idle;
     if (p->playing > p->playing_max) p->playing_max = p->playing;
+    // With every voice busy and gaps that cannot be positive, a grain is due
+    // at every sample and none can start: up to the block's last sample,
+    // only the draws for the countdowns remain, and only their count matters.
+    if (idle == 0 && gap_scale <= 0.0f && p->countdown < 1 && n < PIPE_BLOCK - 2) {
+      prng_discard(&p->random, PIPE_BLOCK - 2 - n);
+      n = PIPE_BLOCK - 2;
+      continue;
+    }
+    // Until the countdown runs out nothing is due and nothing changes: skip
+    // to the sample before it, leaving the countdown as those steps would.
+    // The block's last sample still runs, to leave `playing` as it was.
+    int32_t quiet = p->countdown - 1;
+    if (quiet > PIPE_BLOCK - 2 - n) quiet = PIPE_BLOCK - 2 - n;
+    if (quiet > 0) {
+      n += quiet;
+      p->countdown -= quiet;
+    }
   }
   // Each voice's count dropped by one at every sample after it was set.
   for (int k = 0; k < PIPE_VOICES; ++k) p->ahead[k] -= rendered_at[k] < 0 ? PIPE_BLOCK : PIPE_BLOCK - rendered_at[k];

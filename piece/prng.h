@@ -37,6 +37,24 @@ inline uint32_t prng_word(prng* g) {
   return y;
 }
 
+// Moves on as `count` draws of prng_word would, without tempering words
+// nobody reads.
+inline void prng_discard(prng* g, int32_t count) {
+  while (count > 0) {
+    // Draws that leave `left` at 1 or more take the next word and no more.
+    int32_t plain = g->left - 1;
+    if (plain <= 0) {
+      prng_word(g);
+      --count;
+      continue;
+    }
+    if (plain > count) plain = count;
+    g->left -= plain;
+    g->next += plain;
+    count -= plain;
+  }
+}
+
 inline float prng_F(uint32_t r) { return static_cast<float>(r); }
 inline float prng_u(uint32_t r) { return static_cast<float>(r) * PRNG_U; }
 inline float prng_s(uint32_t r) { return static_cast<float>(r) * PRNG_S - 1.0f; }

@@ -77,4 +77,10 @@ void reverb_process(reverb* r, float* left, float* right);
 reverb_tap* reverb_tap_at(reverb* r, int i);
 // Reads one sample of a tap (both heads while it crossfades).
 float reverb_tap_read(reverb_tap* t, int32_t write);
+// Runs samples k0 .. k1 - 1 of four distinct taps side by side, bit for bit
+// as each would run alone: lane l's length at sample k is
+// target[k * stride + l], and its value (times its gain) goes to values[k][l].
+// `write` is the write index at k0. Where SSE2 is at hand.
+void reverb_taps_run4(reverb_tap* const taps[4], int32_t k0, int32_t k1, const float* target, int stride,
+                      int32_t write, float (*values)[4]);
 float biquad_run(biquad* b, float x);
