@@ -11,7 +11,8 @@
 // One display frame of the particle cloud at the performance test's load:
 // update by 33.3 ms, then the quads defined into a geometry and packed for
 // drawing, once the cloud has filled all slots. A resident geometry needs no
-// GL context: defining and committing it only fills memory.
+// GL context: defining and committing it only fills memory. Goal: under
+// 0.25 ms.
 static void BM_ParticleFrame(benchmark::State& state) {
   auto* s = static_cast<ParticleSystem*>(calloc(1, sizeof(ParticleSystem)));
   opengl_geometry geometry;
