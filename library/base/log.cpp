@@ -34,6 +34,9 @@ struct Log {
   uint32_t tail = 0;              // next slot to print, under `drain`
   std::atomic<uint64_t> dropped{0};
   std::atomic<bool> running{false};
+  // Whether a writer was asked for since the last stop: a thread that could
+  // not be started is not tried again from every real-time block.
+  std::atomic<bool> started{false};
   std::atomic<bool> quit{false};
   std::mutex drain;    // one consumer at a time, in queue order
   std::mutex control;  // starting and stopping the writer
@@ -214,7 +217,7 @@ void log_to(log_sink sink, const char* text, int32_t length) {
 bool log_realtime_thread(bool on) {
   bool was = realtime_here;
   realtime_here = on;
-  if (on && !the_log.running.load(std::memory_order_acquire)) start_writer();
+  if (on && !the_log.started.exchange(true, std::memory_order_acq_rel)) start_writer();
   return was;
 }
 
@@ -231,6 +234,7 @@ void log_stop() {
       while (!thread_waitfor(&log.writer)) inthread_sleep(1.0);
       log.running.store(false, std::memory_order_relaxed);
     }
+    log.started.store(false, std::memory_order_release);
   }
   drain();
 }
