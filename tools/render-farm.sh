@@ -68,7 +68,7 @@ job() {
   # without B frames, so that segments join cleanly.
   ffmpeg -v error -y -framerate $fps -start_number "$from" -i "$work/$stem-%08d.tga" \
     -vf scale=out_color_matrix=bt709:out_range=tv -colorspace bt709 -color_primaries bt709 -color_trc bt709 \
-    -c:v libx264 -preset superfast -crf 20 -g $fps -bf 0 -pix_fmt yuv420p "$work/part.mp4" || return 1
+    -c:v libx264 -preset ultrafast -qp 20 -x264-params deblock=0,0 -g $fps -bf 0 -pix_fmt yuv420p "$work/part.mp4" || return 1
   # Whole ranges only: the names appear once both files are complete.
   mv "$work/$stem.wav" "part-$from.wav" && mv "$work/part.mp4" "part-$from.mp4" && rm -rf "$work"
 }
